@@ -1,0 +1,142 @@
+// Byte streams over files and memory with a sticky error flag instead of exceptions.
+// Every package byte and every installed file the engine touches moves through these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "io/os.h"
+
+// Base of all streams. By itself it fails every access; the subclasses give it storage.
+// The error flag is sticky: only Rewind (and, for files, Open) clears it.
+class TCVLStream {
+public:
+    TCVLStream() = default;
+    TCVLStream(const TCVLStream&) = delete;
+    TCVLStream& operator=(const TCVLStream&) = delete;
+
+    // The thirteen virtual operations, in their fixed slot order.
+    virtual ~TCVLStream();
+    virtual void SetError();
+    virtual void PutByte(uint8_t b);
+    virtual uint8_t GetByte();              // 0 and error at the end of data or on failure
+    virtual bool Seek(uint32_t position);   // absolute
+    virtual uint32_t Tell();
+    virtual uint32_t Size();
+    virtual void Sync();                    // no effect in every class
+    virtual void Rewind();                  // clears the error flag, then Seek(0)
+    virtual void Clear();                   // Rewind; memory streams also drop their data
+    virtual void ZeroFill(uint32_t count);  // Clear, count zero bytes, Rewind
+    virtual void Write(const void* buf, uint32_t count);
+    virtual uint32_t Read(void* buf, uint32_t count);  // returns the bytes stored
+
+    bool HasError() const { return error_ != 0; }
+    uint16_t ReadU16();  // little-endian; missing bytes read as 0
+    uint32_t ReadU32();
+    // Reads up to and including a NUL (or the end of data); keeps at most n - 1 characters.
+    void ReadString(char* buf, uint32_t n);
+    // Reads one text line: CR skipped, LF or NUL (end of data) ends it; stores at most n - 1
+    // characters and a NUL; returns the full length of the line.
+    uint32_t ReadLine(char* buf, uint32_t n);
+    void WriteU16(uint16_t v);
+    void WriteU32(uint32_t v);
+    void WriteString(const char* s);  // the characters and one NUL
+    void WriteReal(float x, int decimals);
+    float ReadReal();
+    // printf-style into 256 bytes (longer output is cut), CR put before every LF, no NUL.
+    void WriteFormatted(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+protected:
+    int32_t error_ = 0;
+};
+
+// Copies up to n bytes through a 32000-byte buffer; stops early at a short read or a
+// destination error. Returns the bytes copied.
+uint32_t CopyBytes(TCVLStream& destination, TCVLStream& source, uint32_t n);
+// Rewinds the source and copies all of it.
+void CopyAll(TCVLStream& destination, TCVLStream& source);
+
+// A stream over one file, unbuffered: each byte operation is one system call.
+class TCVLFStream : public TCVLStream {
+public:
+    enum : int {
+        ModeRead = os::kModeRead,
+        ModeWrite = os::kModeWrite,
+        ModeReadWrite = os::kModeReadWrite,
+        ShareRead = os::kShareRead,
+        ShareWrite = os::kShareWrite,
+    };
+
+    // Opens path with mode when path is not null.
+    TCVLFStream(int mode, const char* path);
+    ~TCVLFStream() override;
+
+    // Closes any open file, clears the error flag and opens path; sets the error on failure.
+    void Open(int mode, const char* path);
+    void Close();
+    bool IsOpen() const { return handle_ != os::kInvalidHandle; }
+
+    bool GetFileStamp(uint32_t* stamp);
+    bool SetFileStamp(uint32_t stamp);  // needs ModeReadWrite
+    bool SeekRelative(int32_t distance);
+    bool SyncToDisk();  // flushes written data to the disk
+    // Gives the stream a read-ahead / write-behind buffer of `size` bytes so that byte-wise
+    // and small-chunk access does not cost one system call each. Every operation keeps
+    // its unbuffered meaning (positions, sizes, error flag); buffered writes reach the file
+    // at the latest on Seek, Tell, Size, Sync, Close and destruction, and a write failure
+    // found then sets the error flag. Off by default.
+    void EnableBuffering(uint32_t size);
+
+    void PutByte(uint8_t b) override;
+    uint8_t GetByte() override;
+    bool Seek(uint32_t position) override;
+    uint32_t Tell() override;
+    uint32_t Size() override;
+    void Write(const void* buf, uint32_t count) override;
+    uint32_t Read(void* buf, uint32_t count) override;
+
+private:
+    os::FileHandle handle_ = os::kInvalidHandle;
+};
+
+// Stores nothing: measures how many bytes a writer produces; reads yield zeros.
+class TCVLSizerStream : public TCVLStream {
+public:
+    TCVLSizerStream() = default;
+
+    void PutByte(uint8_t b) override;
+    uint8_t GetByte() override;
+    bool Seek(uint32_t position) override;
+    uint32_t Tell() override { return position_; }
+    uint32_t Size() override { return size_; }
+    void Clear() override;
+
+protected:
+    uint32_t size_ = 0;
+    uint32_t position_ = 0;
+};
+
+// A stream over one flat memory block, either the caller's or its own (growable).
+class TCVLFlatRamStream : public TCVLSizerStream {
+public:
+    TCVLFlatRamStream() = default;
+    // Laid over caller memory; the data is the first `size` bytes; never grows.
+    TCVLFlatRamStream(void* block, uint32_t capacity, uint32_t size);
+    // Owns a block of `capacity` bytes that grows by `grow_step` (0: never grows).
+    TCVLFlatRamStream(uint32_t capacity, uint32_t grow_step);
+    ~TCVLFlatRamStream() override;
+
+    void PutByte(uint8_t b) override;
+    uint8_t GetByte() override;
+    bool Seek(uint32_t position) override;
+
+    const uint8_t* Data() const { return block_; }
+    uint32_t Capacity() const { return capacity_; }
+
+private:
+    uint32_t capacity_ = 0;
+    bool owned_ = false;
+    uint32_t grow_step_ = 0;
+    uint8_t* block_ = nullptr;
+    uint8_t* cursor_ = nullptr;
+};

@@ -1,0 +1,93 @@
+// One opened upgrade package: header, strings and entry table, plus the state of one use
+// of it (target folder, progress counters, work buffers, message table).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/stream.h"
+#include "package/format.h"
+#include "package/message_table.h"
+
+class ApplyFrontEnd;
+
+// One file record of the package.
+struct FileEntry {
+    uint8_t Operation = 0;
+    uint8_t WarningPolicy = 0;
+    uint8_t ErrorPolicy = 0;
+    uint8_t state = 0;  // finding code of the verification; nonzero skips the entry
+    char name[kNameSize] = {};
+    char Description[kEntryDescriptionSize] = {};
+    FileIdentity OldIdentity;
+    FileIdentity NewIdentity;
+};
+
+// A file the commit phase could not put in place (see the apply driver).
+struct CommitFailure {
+    std::string name;       // relative name of the entry
+    std::string kept_file;  // where its verified new version was kept; empty for a Remove
+};
+
+class UpgradePackage {
+public:
+    // Opens the header and the two strings. Never fails as such: an unreadable file
+    // leaves the stream in its error state, which IsValid reports.
+    static std::unique_ptr<UpgradePackage> OpenHeader(const char* path);
+    // Also reads the entry table and keeps `target` (a separator is appended when
+    // missing). `frontend` (may be null) is the user interface of a later apply.
+    static std::unique_ptr<UpgradePackage> OpenFull(ApplyFrontEnd* frontend, const char* path,
+                                                    const char* target);
+    ~UpgradePackage();
+
+    // Marker, format version, no stream error; after a full open also a readable entry
+    // table of at most 10000 entries with safe names and a target folder that fits.
+    bool IsValid() const;
+    bool IsCompressed() const { return compressed_; }
+    bool IsFull() const { return full_; }
+
+    void AttachMessages(std::unique_ptr<MessageTable> table) { messages_ = std::move(table); }
+    bool HasMessages() const { return messages_ != nullptr; }
+    const char* Message(int line) const;
+    const char* MessageItem(int line, int item) const;
+
+    // Replaces the target folder (a separator is appended when missing). False, leaving
+    // the folder empty, when it does not fit its 260-byte buffer.
+    bool SetTargetFolder(const char* folder);
+
+    // Read directly by the engine and the front ends.
+    std::unique_ptr<TCVLStream> stream;  // positioned after the entry table after OpenFull
+    char Marker[8] = {};
+    uint8_t FormatVersion = 0;
+    int16_t EntryCount = 0;
+    char Title[kTitleSize] = {};
+    std::unique_ptr<char[]> Description;  // kDescriptionSize bytes
+    std::vector<FileEntry> entries;       // full open only
+    ApplyFrontEnd* frontend = nullptr;    // not owned
+    bool progress_open = false;           // the front end shows this package's progress
+    int32_t ProgressDone = 0;
+    uint32_t ProgressTotal = 0;
+    char target_folder[os::kMaxPath] = {};  // always ends with a separator
+    char text_buffer[2048] = {};
+    char path_a[os::kMaxPath] = {};
+    char path_b[os::kMaxPath] = {};
+    std::vector<CommitFailure> commit_failures;
+
+    // Why a full open refused the package ("" when it did not); for diagnostics.
+    const std::string& RefusalReason() const { return refusal_; }
+
+private:
+    UpgradePackage() = default;
+    uint32_t ReadEntryTable();
+    std::unique_ptr<MessageTable> messages_;
+    bool compressed_ = false;
+    bool full_ = false;
+    std::string refusal_;
+};
+
+// True when a relative entry name can only address a file inside the target folder:
+// not empty, not absolute, no drive letter or colon, no ".." component, not inside the
+// engine's temporary folder.
+bool IsSafeEntryName(const char* name);
