@@ -33,9 +33,11 @@ bool StampFile(const char* path, uint32_t stamp);
 bool VerifyBuiltFile(const char* path, const FileIdentity& expected);
 
 struct Finding {
-    uint8_t state = kStateProceed;  // code to leave on the entry (0 after a warning)
-    int line = 0;                   // message line; 0 when there is no finding
-    bool warning = false;           // governed by the warning policy (else the error policy)
+    uint8_t code = kStateProceed;  // the finding's state code; 0 when there is no finding
+    int line = 0;                  // message line; 0 when there is no finding
+    bool warning = false;          // governed by the warning policy, and the entry's state
+                                   // goes back to 0 (else the error policy; the entry keeps
+                                   // `code` and is skipped)
 };
 // The finding for one entry whose file is at `path`, before anything is changed.
 Finding VerifyEntry(const FileEntry& entry, const char* path);
