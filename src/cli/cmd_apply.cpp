@@ -1,1 +1,139 @@
-// placeholder: being written
+// `ambrel apply`: the applicator's whole flow in a terminal: validate the package, find or
+// take the target folder, show what will happen, ask, apply, report.
+#include <cstdio>
+#include <cstring>
+
+#include "apply/driver.h"
+#include "apply/search.h"
+#include "cli/cli_common.h"
+#include "cli/commands.h"
+#include "cli/console_frontend.h"
+#include "cli/platform.h"
+#include "io/os.h"
+#include "package/package.h"
+
+namespace {
+
+struct ApplyOptions {
+    std::string package;
+    std::string folder;
+    bool yes = false;
+    bool no = false;
+    std::vector<std::string> roots;
+};
+
+constexpr char kApplied[] = "The upgrade has been applied.";
+constexpr char kAborted[] = "The upgrade process was aborted. No changes have been made to any of your files.";
+
+void PrintPackageTexts(const char* path) {
+    auto header = UpgradePackage::OpenHeader(path);
+    std::printf("Title:       %s\n", header->Title);
+    std::printf("Description: %s\n", header->Description.get());
+}
+
+// Finds the target folder: the named one, or the first folder under the roots that passes
+// the installation match test. False when the search finds nothing.
+bool ChooseTarget(const ApplyOptions& options, ConsoleFrontEnd& frontend, std::string* target) {
+    if (!options.folder.empty()) {
+        *target = options.folder;
+        return true;
+    }
+    std::vector<std::string> roots = options.roots.empty() ? DefaultSearchRoots() : options.roots;
+    std::printf("Searching for installed components...\n");
+    char found[os::kMaxPath] = {};
+    if (!LocateInstalledTarget(&frontend, options.package.c_str(), found, roots)) {
+        std::printf("No installed copy that this upgrade applies to was found under:");
+        for (const std::string& root : roots) std::printf(" %s", root.c_str());
+        std::printf("\nName the folder to upgrade: ambrel apply PACKAGE DIR\n");
+        return false;
+    }
+    *target = found;
+    return true;
+}
+
+void ReportIncomplete(const std::vector<CommitFailure>& failures) {
+    std::printf("The upgrade was applied, but these files could not be put in place:\n");
+    for (const CommitFailure& failure : failures) {
+        if (failure.kept_file.empty())
+            std::printf("  %s: could not be removed\n", failure.name.c_str());
+        else
+            std::printf("  %s: its new version is kept as %s\n", failure.name.c_str(), failure.kept_file.c_str());
+    }
+    std::printf("No other file was changed from what the upgrade intends. Move the kept files into place\n"
+                "once whatever held the old ones is closed.\n");
+}
+
+int RunApply(const ApplyOptions& options) {
+    ConsoleFrontEnd frontend(options.yes ? ConsoleFrontEnd::Answer::kYes
+                             : options.no ? ConsoleFrontEnd::Answer::kNo
+                                          : ConsoleFrontEnd::Answer::kAsk);
+    {
+        auto header = UpgradePackage::OpenHeader(options.package.c_str());
+        if (!header->IsValid()) {
+            ReportInvalidPackage(header.get());
+            return kExitInvalid;
+        }
+    }
+    std::string target;
+    if (!ChooseTarget(options, frontend, &target)) return kExitFailed;
+
+    PrintPackageTexts(options.package.c_str());
+    std::printf("Target:      %s\n", target.c_str());
+    if (!options.folder.empty() && !CheckTargetFolder(&frontend, options.package.c_str(), target.c_str())) {
+        std::printf("\nInvalid target folder!\n"
+                    "The selected directory (as shown below) does not contain the necessary files to "
+                    "receive an upgrade.\n  %s\n", target.c_str());
+    }
+    if (!frontend.Confirm("\nApply this upgrade to " + target + "?")) {
+        std::printf("%s\n", kAborted);
+        return kExitFailed;
+    }
+
+    auto package = UpgradePackage::OpenFull(&frontend, options.package.c_str(), target.c_str());
+    if (!package->IsValid()) {
+        ReportInvalidPackage(package.get());
+        return kExitInvalid;
+    }
+    package->AttachMessages(LoadMessages());
+    ApplyResult result = ApplyPackage(*package);
+    std::vector<CommitFailure> failures = package->commit_failures;
+    package.reset();  // closes the progress display before the final words
+    switch (result) {
+        case kApplyDone:
+            std::printf("%s\n", kApplied);
+            return kExitOk;
+        case kApplyIncomplete:
+            ReportIncomplete(failures);
+            return kExitIncomplete;
+        case kApplyAborted:
+            break;
+    }
+    std::printf("%s\n", kAborted);
+    return kExitFailed;
+}
+
+}  // namespace
+
+void AddApplyCommand(CLI::App& app, int& exit_code) {
+    auto options = std::make_shared<ApplyOptions>();
+    CLI::App* cmd = app.add_subcommand("apply", "Apply a package to the installed folder");
+    cmd->add_option("PACKAGE", options->package, "The upgrade package (.upg)")->required();
+    cmd->add_option("DIR", options->folder, "The folder to upgrade; searched for when omitted");
+    CLI::Option* yes = cmd->add_flag("--yes,-y", options->yes, "Answer Yes to every question");
+    CLI::Option* no = cmd->add_flag("--no,-n", options->no, "Answer No to every question");
+    yes->excludes(no);
+    cmd->add_option("--search", options->roots,
+                    "Where to search for the installed copy when DIR is omitted (repeatable; default: the "
+                    "current folder, on Windows the fixed drives)");
+    cmd->footer(
+        "Without DIR, the roots are searched breadth-first, one root completely before the next,\n"
+        "and the first folder that passes the installation match test is the target.\n"
+        "Questions are asked on the terminal (y/n). Without a terminal and without --yes or --no,\n"
+        "every question is answered No (and printed). Ctrl-C is the cancel button: it asks whether\n"
+        "to stop and then goes on or aborts; nothing is changed until the last phase, which cannot\n"
+        "be cancelled.\n"
+        "Exit codes: 0 applied, 1 aborted (no file changed) or no installed copy found,\n"
+        "2 invalid package or usage error, 3 applied but some files could not be put in place\n"
+        "(their new versions are kept and listed).");
+    cmd->callback([options, &exit_code] { exit_code = RunApply(*options); });
+}

@@ -1,1 +1,29 @@
-int main() { return 0; }
+// Entry point of the `ambrel` command-line program: the apply engine and the package
+// builder for terminals and scripts.
+#include <CLI/CLI.hpp>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "ambrel: upgrades an installed program's folder from one version to the next, in place.\n"
+        "Every file is verified before anything changes; new versions are rebuilt into a\n"
+        "temporary folder and verified before they replace the old ones."};
+    app.name("ambrel");
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "ambrel 2.5");
+    int exit_code = 0;
+    AddInfoCommand(app, exit_code);
+    AddIdentityCommand(app, exit_code);
+    AddVerifyCommand(app, exit_code);
+    AddApplyCommand(app, exit_code);
+    AddBuildCommand(app, exit_code);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int code = app.exit(e);
+        // Help and version exit 0; every usage error exits 2.
+        return code == 0 ? 0 : kExitInvalid;
+    }
+    return exit_code;
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs that are not there yet (as root, or through
+# sudo). `--native` limits it to the Linux build; `--bench` adds the benchmark's tools.
+set -euo pipefail
+
+native=(cmake make g++ pkg-config libgtest-dev googletest zlib1g-dev libcli11-dev nlohmann-json3-dev libdivsufsort-dev tzdata)
+windows=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 wine64 xvfb xdotool imagemagick)
+bench=(xdelta3 bsdiff zstd time)
+
+wanted=("${native[@]}")
+case "${1:-}" in
+  --native) ;;
+  --bench) wanted+=("${bench[@]}") ;;
+  *) wanted+=("${windows[@]}") ;;
+esac
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+for pkg in "${missing[@]}"; do
+  case "$pkg" in
+    *:i386) dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386 ;;
+  esac
+done
+as_root apt-get update -qq
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,15 @@
+// Platform facts of the command-line program: terminals and default search roots; one
+// implementation per platform.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// True when the stream is attached to an interactive terminal.
+bool IsTerminal(std::FILE* stream);
+// Width of the terminal behind stderr in columns; 80 when it cannot be told.
+int TerminalWidth();
+// Where `apply` looks for the installed copy when no folder is named: the current folder
+// on POSIX systems, the fixed drives on Windows.
+std::vector<std::string> DefaultSearchRoots();
