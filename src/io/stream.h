@@ -92,11 +92,27 @@ public:
     bool Seek(uint32_t position) override;
     uint32_t Tell() override;
     uint32_t Size() override;
+    void Sync() override;  // hands buffered writes to the system
     void Write(const void* buf, uint32_t count) override;
     uint32_t Read(void* buf, uint32_t count) override;
 
 private:
+    // What the optional buffer holds: nothing, bytes read ahead, or bytes not yet written.
+    enum class BufferState { kEmpty, kReadAhead, kWriteBehind };
+    bool Writable() const { return (mode_ & 3) == ModeWrite || (mode_ & 3) == ModeReadWrite; }
+    bool FlushWrites();     // writes pending bytes; false (and the error flag) on failure
+    void DropReadAhead();   // puts the system's file pointer back at the stream position
+    bool FillReadAhead();   // reads the next buffer; false at the end or on failure
+
     os::FileHandle handle_ = os::kInvalidHandle;
+    int mode_ = 0;
+    uint8_t* buffer_ = nullptr;  // owned; null while unbuffered
+    uint32_t buffer_size_ = 0;
+    BufferState state_ = BufferState::kEmpty;
+    uint32_t buffer_base_ = 0;   // file position of buffer_[0]
+    uint32_t buffer_fill_ = 0;   // bytes held
+    uint32_t buffer_next_ = 0;   // read-ahead: index of the next byte to deliver
+    uint32_t file_pos_ = 0;      // the system's file pointer while buffering
 };
 
 // Stores nothing: measures how many bytes a writer produces; reads yield zeros.
