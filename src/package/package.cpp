@@ -1,1 +1,215 @@
-// placeholder: being written
+// Opening an upgrade package: outer form, header, strings and the entry table, plus the
+// target folder and the checks that refuse a package before anything is touched.
+#include "package/package.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "apply/frontend.h"
+#include "package/zlib_stream.h"
+
+namespace {
+
+// Read-ahead of the package file: the reader and the rebuild read it byte by byte.
+constexpr uint32_t kPackageReadBuffer = 64 * 1024;
+
+bool IsAsciiAlphaEqual(const char* a, const char* b, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Windows drops trailing dots and spaces of a path component, so "..." or ".. " can act
+// as "..", and "__QXUPD_." as the temporary folder: compare components without them.
+size_t TrimmedLength(const char* component, size_t n) {
+    while (n > 0 && (component[n - 1] == '.' || component[n - 1] == ' ')) --n;
+    return n;
+}
+
+}  // namespace
+
+bool IsSafeEntryName(const char* name) {
+    if (name == nullptr || name[0] == '\0') return false;
+    if (os::IsSeparator(name[0])) return false;  // absolute, or a UNC or device path
+    if (std::strchr(name, ':') != nullptr) return false;  // drive letter or file stream
+    const char* p = name;
+    bool first = true;
+    for (;;) {
+        const char* end = p;
+        while (*end != '\0' && !os::IsSeparator(*end)) ++end;
+        const size_t n = static_cast<size_t>(end - p);
+        const size_t trimmed = TrimmedLength(p, n);
+        // Only dots and spaces with at least two dots: a way up the tree.
+        if (n > 0 && trimmed == 0) {
+            size_t dots = 0;
+            for (size_t i = 0; i < n; ++i) dots += p[i] == '.';
+            if (dots >= 2) return false;
+        }
+        if (first) {
+            const size_t temp_len = sizeof kTempFolderName - 1;
+            if (trimmed == temp_len && IsAsciiAlphaEqual(p, kTempFolderName, temp_len)) return false;
+            first = false;
+        }
+        if (*end == '\0') return true;
+        p = end + 1;
+    }
+}
+
+std::unique_ptr<UpgradePackage> UpgradePackage::OpenHeader(const char* path) {
+    std::unique_ptr<UpgradePackage> package(new UpgradePackage());
+    package->Description.reset(new char[kDescriptionSize]());
+
+    std::unique_ptr<TCVLFStream> file(new TCVLFStream(TCVLFStream::ModeRead, path ? path : ""));
+    if (file->IsOpen()) file->EnableBuffering(kPackageReadBuffer);
+    if (IsCompressedPackage(*file)) {
+        package->compressed_ = true;
+        package->stream.reset(new TCVLZLibInStream(file.release(), true));
+    } else {
+        file->Rewind();
+        package->stream = std::move(file);
+    }
+
+    TCVLStream& s = *package->stream;
+    uint8_t header[kHeaderSize] = {};
+    s.Read(header, kHeaderSize);  // a short file shows up as an error in the strings below
+    std::memcpy(package->Marker, header, sizeof package->Marker);
+    package->FormatVersion = header[8];
+    package->EntryCount = static_cast<int16_t>(header[9] | (header[10] << 8));
+    s.ReadString(package->Title, kTitleSize);
+    s.ReadString(package->Description.get(), kDescriptionSize);
+    return package;
+}
+
+std::unique_ptr<UpgradePackage> UpgradePackage::OpenFull(ApplyFrontEnd* frontend, const char* path,
+                                                         const char* target) {
+    std::unique_ptr<UpgradePackage> package = OpenHeader(path);
+    package->full_ = true;
+    package->frontend = frontend;
+    package->SetTargetFolder(target);
+    package->ProgressDone = 1;
+    package->ProgressTotal = package->ReadEntryTable();
+
+    // Name the first reason for diagnostics when the header already fails.
+    if (package->refusal_.empty() && !package->IsValid()) {
+        if (std::memcmp(package->Marker, kPlainMarker, sizeof package->Marker) != 0)
+            package->refusal_ = "not an upgrade package (marker missing)";
+        else if (package->FormatVersion > kMaxFormatVersion)
+            package->refusal_ = "format version " + std::to_string(package->FormatVersion) + " is not supported";
+        else
+            package->refusal_ = "the package cannot be read to the end of its entry table";
+    }
+    return package;
+}
+
+UpgradePackage::~UpgradePackage() {
+    if (progress_open && frontend != nullptr) frontend->CloseProgress();
+}
+
+bool UpgradePackage::IsValid() const {
+    if (std::memcmp(Marker, kPlainMarker, sizeof Marker) != 0) return false;
+    if (FormatVersion > kMaxFormatVersion) return false;
+    if (!stream || stream->HasError()) return false;
+    if (full_ && (ProgressTotal == 0 || table_refused_ || target_refused_)) return false;
+    return true;
+}
+
+const char* UpgradePackage::Message(int line) const { return messages_ ? messages_->Line(line) : ""; }
+
+const char* UpgradePackage::MessageItem(int line, int item) const {
+    return messages_ ? messages_->SubItem(line, item) : "";
+}
+
+bool UpgradePackage::SetTargetFolder(const char* folder) {
+    if (folder == nullptr) folder = "";
+    const size_t len = std::strlen(folder);
+    // An empty folder stays empty (names then resolve against the current folder) rather
+    // than becoming the root of the drive.
+    const bool append = len > 0 && !os::IsSeparator(folder[len - 1]);
+    if (len + (append ? 1 : 0) + 1 > sizeof target_folder) {
+        target_folder[0] = '\0';
+        target_refused_ = true;
+        if (refusal_.empty()) {
+            refusal_ = "the target folder is too long (" + std::to_string(len) + " characters)";
+            refusal_is_target_ = true;
+        }
+        return false;
+    }
+    std::memcpy(target_folder, folder, len);
+    size_t end = len;
+    if (append) target_folder[end++] = os::kSeparator;
+    target_folder[end] = '\0';
+    target_refused_ = false;
+    if (refusal_is_target_) {
+        refusal_.clear();
+        refusal_is_target_ = false;
+    }
+    return true;
+}
+
+// Sets the reason for refusing the entry table unless an earlier reason is known.
+void UpgradePackage::RefuseTable(const std::string& reason) {
+    table_refused_ = true;
+    if (refusal_.empty() || refusal_is_target_) {
+        refusal_ = reason;
+        refusal_is_target_ = false;
+    }
+}
+
+// Reads EntryCount records; returns 1 + the sum of the new sizes of Add and Update
+// entries (saturating, so a huge total never reads as 0), or 0 when the table is refused:
+// too many entries, a record cut off (no complete identity), or an unsafe name.
+uint32_t UpgradePackage::ReadEntryTable() {
+    entries.clear();
+    if (EntryCount > kMaxEntries) {
+        RefuseTable("the entry count " + std::to_string(EntryCount) + " exceeds " + std::to_string(kMaxEntries));
+        return 0;
+    }
+    const int count = EntryCount > 0 ? EntryCount : 0;
+    entries.reserve(static_cast<size_t>(count));
+    TCVLStream& s = *stream;
+    uint64_t sum = 0;
+    for (int i = 0; i < count; ++i) {
+        entries.emplace_back();
+        FileEntry& e = entries.back();
+        const uint8_t flags = s.GetByte();
+        e.Operation = flags & 3;
+        e.WarningPolicy = (flags >> 2) & 3;
+        e.ErrorPolicy = (flags >> 4) & 3;
+        s.ReadString(e.name, kNameSize);
+        s.ReadString(e.Description, kEntryDescriptionSize);
+        uint8_t bytes[kIdentitySize];
+        // A partly read identity counts as missing: the record was cut off.
+        if (HasOldIdentity(e.Operation)) {
+            std::memset(bytes, 0, sizeof bytes);
+            if (s.Read(bytes, kIdentitySize) != kIdentitySize) {
+                RefuseTable("entry " + std::to_string(i) + " is cut off");
+                return 0;
+            }
+            e.OldIdentity = DecodeIdentity(bytes);
+        }
+        if (HasNewIdentity(e.Operation)) {
+            std::memset(bytes, 0, sizeof bytes);
+            if (s.Read(bytes, kIdentitySize) != kIdentitySize) {
+                RefuseTable("entry " + std::to_string(i) + " is cut off");
+                return 0;
+            }
+            e.NewIdentity = DecodeIdentity(bytes);
+            sum += e.NewIdentity.size;
+        }
+    }
+    if (s.HasError()) {
+        RefuseTable("the entry table is cut off or damaged");
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (!IsSafeEntryName(entries[static_cast<size_t>(i)].name)) {
+            RefuseTable("entry " + std::to_string(i) + " has an unsafe name \"" + entries[static_cast<size_t>(i)].name + "\"");
+            return 0;
+        }
+    }
+    return sum >= 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(sum + 1);
+}

@@ -37,7 +37,8 @@ public:
     // leaves the stream in its error state, which IsValid reports.
     static std::unique_ptr<UpgradePackage> OpenHeader(const char* path);
     // Also reads the entry table and keeps `target` (a separator is appended when
-    // missing). `frontend` (may be null) is the user interface of a later apply.
+    // missing). `frontend` (may be null) is the user interface of a later apply. A refused
+    // entry table leaves ProgressTotal 0.
     static std::unique_ptr<UpgradePackage> OpenFull(ApplyFrontEnd* frontend, const char* path,
                                                     const char* target);
     ~UpgradePackage();
@@ -53,8 +54,9 @@ public:
     const char* Message(int line) const;
     const char* MessageItem(int line, int item) const;
 
-    // Replaces the target folder (a separator is appended when missing). False, leaving
-    // the folder empty, when it does not fit its 260-byte buffer.
+    // Replaces the target folder (a separator is appended when missing; an empty folder
+    // stays empty). False, leaving the folder empty and the package invalid, when it does
+    // not fit its 260-byte buffer.
     bool SetTargetFolder(const char* folder);
 
     // Read directly by the engine and the front ends.
@@ -81,9 +83,13 @@ public:
 private:
     UpgradePackage() = default;
     uint32_t ReadEntryTable();
+    void RefuseTable(const std::string& reason);
     std::unique_ptr<MessageTable> messages_;
     bool compressed_ = false;
     bool full_ = false;
+    bool table_refused_ = false;      // too many entries, a record cut off, an unsafe name
+    bool target_refused_ = false;     // the target folder did not fit its buffer
+    bool refusal_is_target_ = false;  // refusal_ names the target folder
     std::string refusal_;
 };
 
