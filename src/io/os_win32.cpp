@@ -1,1 +1,225 @@
-// placeholder: being written
+// Win32 implementation of the thin OS layer: each function is one or two ANSI API calls.
+// The only file of the core that includes windows.h.
+#include "io/os.h"
+
+#include <windows.h>
+
+// windows.h maps these names onto their A/W variants; the layer's own functions keep them.
+#undef DeleteFile
+#undef MoveFile
+#undef ReplaceFile
+#undef GetDriveType
+
+namespace os {
+
+const char kSeparator = '\\';
+
+namespace {
+
+HANDLE H(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
+
+// The fields of an MS-DOS date and time must name a real moment; checked here so that every
+// Windows version refuses the same stamps.
+bool ValidStamp(uint32_t stamp) {
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    uint32_t date = stamp >> 16, time = stamp & 0xFFFF;
+    int year = 1980 + static_cast<int>(date >> 9);
+    int month = static_cast<int>((date >> 5) & 15);
+    int day = static_cast<int>(date & 31);
+    if (month < 1 || month > 12 || day < 1) return false;
+    int days = kDays[month - 1];
+    if (month == 2 && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0)) days = 29;
+    if (day > days) return false;
+    return (time >> 11) <= 23 && ((time >> 5) & 63) <= 59 && (time & 31) <= 29;
+}
+
+}  // namespace
+
+// ---- File handles -------------------------------------------------------------------
+
+FileHandle OpenFile(const char* path, int mode) {
+    DWORD access, disposition;
+    switch (mode & 3) {
+    case kModeWrite:
+        access = GENERIC_WRITE;
+        disposition = CREATE_ALWAYS;
+        break;
+    case kModeReadWrite:
+        access = GENERIC_READ | GENERIC_WRITE;
+        disposition = OPEN_EXISTING;
+        break;
+    default:
+        access = GENERIC_READ;
+        disposition = OPEN_EXISTING;
+        break;
+    }
+    DWORD share = ((mode & kShareRead) ? FILE_SHARE_READ : 0) | ((mode & kShareWrite) ? FILE_SHARE_WRITE : 0);
+    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidHandle;
+    return reinterpret_cast<FileHandle>(h);
+}
+
+void CloseFile(FileHandle h) {
+    if (h != kInvalidHandle) CloseHandle(H(h));
+}
+
+bool ReadFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
+    *got = 0;
+    if (h == kInvalidHandle) return false;
+    DWORD count = 0;
+    BOOL ok = ::ReadFile(H(h), buf, n, &count, nullptr);
+    *got = count;
+    return ok != 0;
+}
+
+bool WriteFile(FileHandle h, const void* buf, uint32_t n, uint32_t* put) {
+    *put = 0;
+    if (h == kInvalidHandle) return false;
+    DWORD count = 0;
+    BOOL ok = ::WriteFile(H(h), buf, n, &count, nullptr);
+    *put = count;
+    return ok != 0;
+}
+
+int64_t SeekFile(FileHandle h, int64_t distance, SeekOrigin origin) {
+    if (h == kInvalidHandle) return -1;
+    DWORD method = origin == kFromBegin ? FILE_BEGIN : origin == kFromCurrent ? FILE_CURRENT : FILE_END;
+    LONG high = static_cast<LONG>(distance >> 32);
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(H(h), static_cast<LONG>(distance & 0xFFFFFFFF), &high, method);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) | low);
+}
+
+int64_t FileSize(FileHandle h) {
+    if (h == kInvalidHandle) return -1;
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(H(h), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+}
+
+bool SyncFile(FileHandle h) { return h != kInvalidHandle && FlushFileBuffers(H(h)) != 0; }
+
+bool GetFileStamp(FileHandle h, uint32_t* stamp) {
+    *stamp = 0;
+    if (h == kInvalidHandle) return false;
+    FILETIME written, local;
+    WORD date = 0, time = 0;
+    if (!GetFileTime(H(h), nullptr, nullptr, &written)) return false;
+    if (!FileTimeToLocalFileTime(&written, &local)) return false;
+    if (!FileTimeToDosDateTime(&local, &date, &time)) return false;
+    *stamp = (static_cast<uint32_t>(date) << 16) | time;
+    return true;
+}
+
+bool SetFileStamp(FileHandle h, uint32_t stamp) {
+    if (h == kInvalidHandle || !ValidStamp(stamp)) return false;
+    FILETIME local, utc;
+    if (!DosDateTimeToFileTime(static_cast<WORD>(stamp >> 16), static_cast<WORD>(stamp & 0xFFFF), &local))
+        return false;
+    if (!LocalFileTimeToFileTime(&local, &utc)) return false;
+    return SetFileTime(H(h), &utc, &utc, &utc) != 0;
+}
+
+// ---- Names and folders -------------------------------------------------------------
+
+uint32_t GetAttributes(const char* path) { return GetFileAttributesA(path); }
+
+bool SetReadOnly(const char* path, bool read_only) {
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return false;
+    // Only these bits can be set; "normal" stands alone for none of them.
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    a = read_only ? (a | FILE_ATTRIBUTE_READONLY) : (a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    a &= settable;
+    if (a == 0) a = FILE_ATTRIBUTE_NORMAL;
+    return SetFileAttributesA(path, a) != 0;
+}
+
+bool CreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+
+bool RemoveFolder(const char* path) { return RemoveDirectoryA(path) != 0; }
+
+bool DeleteFile(const char* path) { return DeleteFileA(path) != 0; }
+
+bool MoveFile(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+
+// A read-only or open destination cannot be deleted, and then the rename fails too.
+bool ReplaceFile(const char* from, const char* to) {
+    DeleteFileA(to);
+    return MoveFileA(from, to) != 0;
+}
+
+bool FindStoredName(const char* path, std::string* stored) {
+    if (!path || !*path || IsSeparator(path[lstrlenA(path) - 1])) return false;
+    WIN32_FIND_DATAA data;
+    ZeroMemory(&data, sizeof data);
+    HANDLE f = FindFirstFileA(path, &data);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    *stored = data.cFileName;
+    FindClose(f);
+    return true;
+}
+
+bool ListFolder(const char* folder, std::vector<FolderItem>* items) {
+    if (!folder) return false;
+    std::string pattern(folder);
+    if (!pattern.empty() && !IsSeparator(pattern.back())) pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAA data;
+    ZeroMemory(&data, sizeof data);
+    HANDLE f = FindFirstFileA(pattern.c_str(), &data);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    do {
+        // Junctions and folder links are not entered, so that a search cannot loop.
+        bool is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                         !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        items->push_back(FolderItem{data.cFileName, is_folder});
+    } while (FindNextFileA(f, &data));
+    FindClose(f);
+    return true;
+}
+
+bool GetCurrentFolder(char* buf, size_t size) {
+    if (size == 0) return false;
+    DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(size), buf);
+    return n > 0 && n < size;
+}
+
+bool SetCurrentFolder(const char* path) { return SetCurrentDirectoryA(path) != 0; }
+
+int GetDriveType(const char* root) { return static_cast<int>(GetDriveTypeA(root)); }
+
+std::vector<std::string> FixedDriveRoots() {
+    std::vector<std::string> roots;
+    char root[4] = "A:\\";
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        root[0] = letter;
+        if (GetDriveTypeA(root) == DRIVE_FIXED) roots.push_back(root);
+    }
+    return roots;
+}
+
+// ---- Time and resources ------------------------------------------------------------
+
+uint32_t TickCount() { return GetTickCount(); }
+
+bool FindRawResource(Module module, ResourceName name, const void** data, size_t* size) {
+    HMODULE m = static_cast<HMODULE>(const_cast<void*>(module));
+    LPCSTR id = name.text ? name.text : MAKEINTRESOURCEA(name.id);
+    HRSRC found = FindResourceA(m, id, MAKEINTRESOURCEA(10));  // RT_RCDATA
+    if (!found) return false;
+    HGLOBAL loaded = LoadResource(m, found);
+    if (!loaded) return false;
+    const void* p = LockResource(loaded);
+    if (!p) return false;
+    *data = p;
+    *size = SizeofResource(m, found);
+    return true;
+}
+
+}  // namespace os
