@@ -31,7 +31,7 @@ void PutString(std::vector<uint8_t>& out, const std::string& s) {
 std::vector<uint8_t> SerializeTable(const PackageHeader& header, const std::vector<EntryRecord>& entries) {
     std::vector<uint8_t> out(kPlainMarker, kPlainMarker + sizeof kPlainMarker);
     out.push_back(header.format_version);
-    const int count = header.entry_count < 0 ? static_cast<int>(entries.size()) : header.entry_count;
+    const int count = header.entry_count == -1 ? static_cast<int>(entries.size()) : header.entry_count;
     PutU16(out, static_cast<uint16_t>(count));
     PutString(out, header.title);
     PutString(out, header.description);
