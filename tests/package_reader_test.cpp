@@ -99,10 +99,13 @@ TEST(PackageReader, PlainAndCompressedFormsReadTheSame) {
                                  Write(dir, "trailing.upg", trailing)};
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
-        auto header = UpgradePackage::OpenHeader(path.c_str());
-        EXPECT_TRUE(header->IsValid());
-        EXPECT_FALSE(header->IsFull());
-        EXPECT_STREQ(header->Title, "Brackwold 1.3");
+        {
+            // The file is opened without sharing: one package object at a time.
+            auto header = UpgradePackage::OpenHeader(path.c_str());
+            EXPECT_TRUE(header->IsValid());
+            EXPECT_FALSE(header->IsFull());
+            EXPECT_STREQ(header->Title, "Brackwold 1.3");
+        }
 
         auto p = Full(path, dir.Path());
         ASSERT_TRUE(p->IsValid()) << p->RefusalReason();
@@ -296,6 +299,7 @@ TEST(PackageReader, TargetFolderGetsOneSeparatorAndMustFit) {
     auto fits = Full(path, std::string(258, 'x'));
     EXPECT_TRUE(fits->IsValid());
     EXPECT_EQ(std::string(fits->target_folder), std::string(258, 'x') + sep);
+    fits.reset();
     auto too_long = Full(path, std::string(259, 'x'));
     EXPECT_FALSE(too_long->IsValid());
     EXPECT_STREQ(too_long->target_folder, "");

@@ -89,19 +89,20 @@ std::unique_ptr<UpgradePackage> UpgradePackage::OpenFull(ApplyFrontEnd* frontend
     std::unique_ptr<UpgradePackage> package = OpenHeader(path);
     package->full_ = true;
     package->frontend = frontend;
-    package->SetTargetFolder(target);
     package->ProgressDone = 1;
-    package->ProgressTotal = package->ReadEntryTable();
-
-    // Name the first reason for diagnostics when the header already fails.
-    if (package->refusal_.empty() && !package->IsValid()) {
-        if (std::memcmp(package->Marker, kPlainMarker, sizeof package->Marker) != 0)
-            package->refusal_ = "not an upgrade package (marker missing)";
-        else if (package->FormatVersion > kMaxFormatVersion)
-            package->refusal_ = "format version " + std::to_string(package->FormatVersion) + " is not supported";
-        else
-            package->refusal_ = "the package cannot be read to the end of its entry table";
+    // A package whose header fails has no table worth reading; name the first reason.
+    if (std::memcmp(package->Marker, kPlainMarker, sizeof package->Marker) != 0) {
+        package->RefuseTable(package->stream->HasError()
+                                 ? "the package cannot be read (missing, in use or too short)"
+                                 : "not an upgrade package (marker missing)");
+    } else if (package->FormatVersion > kMaxFormatVersion) {
+        package->RefuseTable("format version " + std::to_string(package->FormatVersion) + " is not supported");
+    } else if (package->stream->HasError()) {
+        package->RefuseTable("the package ends inside its title or description");
+    } else {
+        package->ProgressTotal = package->ReadEntryTable();
     }
+    package->SetTargetFolder(target);
     return package;
 }
 
