@@ -17,6 +17,7 @@ enum EntryState : uint8_t {
     kStateExists = 6,
     kStateBuildFailed = 8,
     kStatePathTooLong = 9,  // a composed path does not fit its 260-byte buffer
+    kStateBadOperation = 10,  // operation value 3, which no package may carry
 };
 
 // Reads the identity of a file. False (and all fields 0) when it cannot be opened or its
