@@ -53,6 +53,15 @@ FileHandle OpenFile(const char* path, int mode) {
         disposition = OPEN_EXISTING;
         break;
     }
+    // Windows refuses a read-only file for writing by itself; checking first also keeps
+    // CREATE_ALWAYS from cutting such a file where the refusal comes too late (Wine as root).
+    if (access & GENERIC_WRITE) {
+        DWORD a = GetFileAttributesA(path);
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return kInvalidHandle;
+        }
+    }
     DWORD share = ((mode & kShareRead) ? FILE_SHARE_READ : 0) | ((mode & kShareWrite) ? FILE_SHARE_WRITE : 0);
     HANDLE h = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return kInvalidHandle;
@@ -148,8 +157,10 @@ bool DeleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
 bool MoveFile(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
 
-// A read-only or open destination cannot be deleted, and then the rename fails too.
+// A read-only or open destination cannot be deleted, and then the rename fails too. A missing
+// source would cost the destination for nothing, so it is refused before the delete.
 bool ReplaceFile(const char* from, const char* to) {
+    if (GetFileAttributesA(from) == INVALID_FILE_ATTRIBUTES) return false;
     DeleteFileA(to);
     return MoveFileA(from, to) != 0;
 }

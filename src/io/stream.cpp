@@ -410,6 +410,11 @@ uint32_t TCVLFStream::Read(void* buf, uint32_t count) {
         if (!os::ReadFile(handle_, out, count, &got)) SetError();
         return got;
     }
+    if (count == 0) {  // asks the system all the same, so a failing handle is noticed alike
+        uint32_t got = 0;
+        if (!os::ReadFile(handle_, out, 0, &got)) SetError();
+        return 0;
+    }
     FlushWrites();
     uint32_t done = 0;
     if (state_ == BufferState::kReadAhead) {
@@ -439,7 +444,9 @@ bool TCVLFStream::GetFileStamp(uint32_t* stamp) {
     return os::GetFileStamp(handle_, stamp);
 }
 
+// Only a stream opened for writing may set the time, on every platform.
 bool TCVLFStream::SetFileStamp(uint32_t stamp) {
+    if (!Writable()) return false;
     FlushWrites();
     return os::SetFileStamp(handle_, stamp);
 }
