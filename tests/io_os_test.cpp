@@ -94,6 +94,13 @@ TEST(OsNames, LetterCaseIsIgnoredInEveryComponent) {
     EXPECT_FALSE(os::CreateFolder((dir / "ALPHA").c_str())) << "exists under another spelling";
     EXPECT_TRUE(os::DeleteFile((dir / "ALPHA/BETA/NEW.TXT").c_str()));
     EXPECT_FALSE(FileExists(dir / "Alpha/Beta/New.txt"));
+    // A rename that changes only the letter case is no clash with an existing file.
+    EXPECT_TRUE(os::MoveFile((dir / "alpha/beta/gamma.txt").c_str(), (dir / "alpha/beta/GAMMA.txt").c_str()));
+    auto names = Names(dir / "Alpha/Beta");
+    ASSERT_EQ(names.size(), 1u);
+    if (IsPosix()) {  // Wine keeps the old spelling
+        EXPECT_EQ(names[0], "GAMMA.txt");
+    }
 }
 
 TEST(OsFiles, ReadOnlyFileIsRefusedForEveryChange) {
