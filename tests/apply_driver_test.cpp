@@ -464,6 +464,7 @@ TEST_F(ApplyTest, WorksWithoutFrontEndAndFromCompressedPackages) {
     EXPECT_EQ(ReadFileBytes(At("game.dat")), kNew);
 
     // Questions without a front end are answered No.
+    package.reset();  // the package file is open without sharing
     PackagePlan ask;
     ask.Add("game.dat", ToBytes("again"), 1, 0);
     ask.Write(path);
