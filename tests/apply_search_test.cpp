@@ -83,9 +83,13 @@ TEST_F(SearchTest, FirstMatchWinsAndRootsKeepTheirForm) {
 }
 
 TEST_F(SearchTest, FoundFolderIsSpelledAsStored) {
-    Installation("Games/Brackwold");
-    std::string found = Search({root_.Path()});
-    EXPECT_EQ(found, root_ / "Games/Brackwold");
+    // Only the last component takes the spelling the folder stores; the rest keeps the
+    // caller's.
+    PackagePlan adds;
+    adds.Add("only-added.dat", ToBytes("x"));
+    adds.Write(package_path_);
+    Folder("Games/Brackwold");
+    EXPECT_EQ(Search({root_ / "GAMES/brackwold"}), root_ / "GAMES/Brackwold");
 }
 
 TEST_F(SearchTest, SearchRestoresTheCurrentFolderAndSkipsUnfitPaths) {
