@@ -1,0 +1,587 @@
+// The package builder: tree comparison, entry planning and limits, the scripts (two files
+// at a time), writing and the self-check.
+#include "cli/builder/builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "apply/identity.h"
+#include "cli/builder/check.h"
+#include "cli/builder/file_diff.h"
+#include "cli/builder/match_index.h"
+#include "cli/builder/policy.h"
+#include "cli/builder/tree.h"
+#include "io/os.h"
+#include "package/package.h"
+#include "package/writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t kFourGiB = 1ull << 32;
+// Entry names longer than this leave little room for the target folder in the
+// applicator's 259-character paths.
+constexpr size_t kLongName = 200;
+// Script bytes held in memory before a spool moves to a temporary file.
+constexpr size_t kSpoolInMemory = 16u << 20;
+
+// One Add or Update entry whose script is made, with the files behind it.
+struct ScriptJob {
+    size_t entry = 0;
+    const TreeFile* old_file = nullptr;  // Update only
+    const TreeFile* new_file = nullptr;
+    uint64_t memory = 0;  // estimate for diffing it
+};
+
+// Script bytes kept aside until the package writer reaches their entry.
+class Spool {
+public:
+    ~Spool() {
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    void Write(const uint8_t* data, size_t n) {
+        if (failed_) return;
+        if (file_ == nullptr && bytes_.size() + n > kSpoolInMemory) {
+            file_ = std::tmpfile();
+            if (file_ == nullptr || std::fwrite(bytes_.data(), 1, bytes_.size(), file_) != bytes_.size()) {
+                failed_ = true;
+                return;
+            }
+            bytes_.clear();
+            bytes_.shrink_to_fit();
+        }
+        if (file_ != nullptr) {
+            if (std::fwrite(data, 1, n, file_) != n) failed_ = true;
+        } else {
+            bytes_.insert(bytes_.end(), data, data + n);
+        }
+    }
+    // Hands everything to the writer; false when the spool could not be kept.
+    bool ReplayInto(PackageFileWriter& writer) {
+        if (failed_) return false;
+        if (file_ == nullptr) {
+            writer.WriteBytes(bytes_.data(), bytes_.size());
+            return true;
+        }
+        std::rewind(file_);
+        std::vector<uint8_t> buffer(1u << 20);
+        size_t got;
+        while ((got = std::fread(buffer.data(), 1, buffer.size(), file_)) > 0) writer.WriteBytes(buffer.data(), got);
+        return std::ferror(file_) == 0;
+    }
+
+private:
+    std::vector<uint8_t> bytes_;
+    std::FILE* file_ = nullptr;
+    bool failed_ = false;
+};
+
+uint64_t MemoryEstimate(const ScriptJob& job, uint64_t limit) {
+    if (job.old_file == nullptr || job.old_file->size == 0) return 4u << 20;
+    const uint64_t in_memory = job.old_file->size + SuffixMatcher::IndexBytes(job.old_file->size) +
+                               job.new_file->size + (48u << 20);
+    return in_memory <= limit ? in_memory : limit / 4 + (80u << 20);
+}
+
+bool ReadText(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    *text = s.str();
+    return !in.bad();
+}
+
+bool IsReservedDeviceName(const std::string& component) {
+    std::string base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL"};
+    for (const char* n : kNames)
+        if (base == n) return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
+           base[3] <= '9';
+}
+
+// The old and new identity of an entry, read as the applicator reads them.
+bool ReadIdentity(const TreeFile& file, FileIdentity* id, std::vector<std::string>* errors) {
+    if (!ReadFileIdentity(file.path.c_str(), id)) {
+        errors->push_back(file.path + ": cannot read its identity (the file cannot be opened, or its time stamp "
+                          "cannot be expressed as an MS-DOS date: before 1980 or after 2107)");
+        return false;
+    }
+    if (id->size != file.size) {
+        errors->push_back(file.path + ": changed while the package was being built");
+        return false;
+    }
+    return true;
+}
+
+// The MS-DOS time stamp of a file (0 when it cannot be read), as identities hold it.
+uint32_t FileStamp(const std::string& path) {
+    uint32_t stamp = 0;
+    os::FileHandle h = os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead);
+    if (h != os::kInvalidHandle) {
+        if (!os::GetFileStamp(h, &stamp)) stamp = 0;
+        os::CloseFile(h);
+    }
+    return stamp;
+}
+
+class Builder {
+public:
+    Builder(const BuildOptions& options, BuildObserver* observer, BuildSummary* summary, std::vector<std::string>* errors)
+        : options_(options), observer_(observer ? observer : &quiet_), summary_(summary), errors_(errors) {}
+
+    bool Run();
+
+private:
+    bool CheckOptions();
+    bool Plan();
+    bool Write(const std::string& part);
+    bool MakeScript(const ScriptJob& job, uint64_t memory_limit, const ScriptSink& sink, std::string* error);
+    void Progress(const std::string& name, uint64_t add);
+    void Warn(const std::string& text) {
+        std::lock_guard<std::mutex> lock(observer_mutex_);
+        observer_->Warning(text);
+    }
+
+    const BuildOptions& options_;
+    BuildObserver quiet_;
+    BuildObserver* observer_;
+    BuildSummary* summary_;
+    std::vector<std::string>* errors_;
+
+    std::vector<Glob> excludes_;
+    std::vector<PolicyRule> rules_;
+    std::string description_;
+    Tree old_tree_, new_tree_;
+    std::vector<EntryRecord> entries_;
+    std::vector<CheckEntry> check_entries_;
+    std::vector<ScriptJob> jobs_;
+
+    std::mutex observer_mutex_;
+    uint64_t progress_done_ = 0;
+    uint64_t progress_total_ = 0;
+};
+
+bool Builder::CheckOptions() {
+    const size_t before = errors_->size();
+    if (options_.old_dir.empty() || options_.new_dir.empty()) errors_->push_back("name the old and the new folder");
+    if (options_.output.empty()) errors_->push_back("name the package to write (-o PACKAGE)");
+    if (options_.format_version < 0 || options_.format_version > kMaxFormatVersion)
+        errors_->push_back("format version " + std::to_string(options_.format_version) +
+                           ": the applicator reads format versions 0 to " + std::to_string(kMaxFormatVersion));
+    if (options_.compression < 0 || options_.compression > 9)
+        errors_->push_back("the compression level must be 1 to 9");
+    for (int policy : {options_.warning_policy, options_.error_policy})
+        if (policy < 0 || policy > 3) errors_->push_back("policies are 0, 1, 2 or 3 (got " + std::to_string(policy) + ")");
+    if (options_.title.size() > static_cast<size_t>(kTitleSize - 1))
+        errors_->push_back("the title has " + std::to_string(options_.title.size()) +
+                           " characters; the applicator shows at most " + std::to_string(kTitleSize - 1));
+    if (options_.title.find('\0') != std::string::npos) errors_->push_back("the title holds a NUL byte");
+    description_ = StoredDescription(options_.description);
+    if (description_.find('\0') != std::string::npos) errors_->push_back("the description holds a NUL byte");
+    if (description_.size() > static_cast<size_t>(kDescriptionSize - 1))
+        errors_->push_back("the description has " + std::to_string(description_.size()) +
+                           " characters (line ends counted as CR LF); the applicator shows at most " +
+                           std::to_string(kDescriptionSize - 1));
+    for (const std::string& pattern : options_.excludes) {
+        if (pattern.empty()) errors_->push_back("an empty --exclude pattern");
+        excludes_.emplace_back(pattern);
+    }
+    if (!options_.policy_file.empty()) {
+        std::string text;
+        if (!ReadText(options_.policy_file, &text))
+            errors_->push_back("cannot read the policy file " + options_.policy_file);
+        else
+            ParsePolicies(text, options_.policy_file, &rules_, errors_);
+    }
+    return errors_->size() == before;
+}
+
+bool Builder::Plan() {
+    const size_t before = errors_->size();
+    observer_->Stage("Comparing the folders");
+    std::string error;
+    if (!ScanTree(options_.old_dir, excludes_, &old_tree_, &error) ||
+        !ScanTree(options_.new_dir, excludes_, &new_tree_, &error)) {
+        errors_->push_back(error);
+        return false;
+    }
+    // Windows finds names without regard to letter case: two names that differ only in
+    // case are one file there.
+    std::map<std::string, const TreeFile*> old_files, new_files;
+    std::map<std::string, std::string> old_folders, new_folders;
+    for (const std::string& f : old_tree_.folders) old_folders[FoldName(f)] = f;
+    for (const std::string& f : new_tree_.folders) new_folders[FoldName(f)] = f;
+    for (auto* tree : {&old_tree_, &new_tree_}) {
+        auto& files = tree == &old_tree_ ? old_files : new_files;
+        const std::string& root = tree == &old_tree_ ? options_.old_dir : options_.new_dir;
+        for (const TreeFile& f : tree->files) {
+            auto inserted = files.emplace(FoldName(f.name), &f);
+            if (!inserted.second)
+                errors_->push_back(root + ": " + inserted.first->second->name + " and " + f.name +
+                                   " differ only in letter case; a Windows folder holds only one of them");
+        }
+    }
+    if (errors_->size() != before) return false;
+
+    const EntryPolicy defaults{static_cast<uint8_t>(options_.warning_policy), static_cast<uint8_t>(options_.error_policy), ""};
+    struct Planned {
+        EntryRecord record;
+        const TreeFile* old_file = nullptr;
+        const TreeFile* new_file = nullptr;
+    };
+    std::vector<Planned> removes, others;
+    auto make = [&](uint8_t op, const std::string& name, const TreeFile* old_file, const TreeFile* new_file) {
+        Planned p;
+        p.record.operation = op;
+        p.record.name = name;
+        const EntryPolicy policy = PolicyFor(rules_, name, defaults);
+        p.record.warning_policy = policy.warning_policy;
+        p.record.error_policy = policy.error_policy;
+        p.record.description = policy.description;
+        p.old_file = old_file;
+        p.new_file = new_file;
+        (op == kOpRemove ? removes : others).push_back(p);
+    };
+    for (const auto& [key, nf] : new_files) {
+        auto it = old_files.find(key);
+        if (it == old_files.end()) {
+            if (old_folders.count(key) != 0)
+                errors_->push_back(nf->name + " is a folder in " + options_.old_dir + " and a file in " + options_.new_dir +
+                                   "; a package cannot remove folders, so it cannot express this");
+            make(kOpAdd, nf->name, nullptr, nf);
+            continue;
+        }
+        const TreeFile* of = it->second;
+        bool same = of->size == nf->size;
+        if (same && !SameContent(of->path, nf->path, nf->size, &same, &error)) {
+            errors_->push_back(error);
+            continue;
+        }
+        if (same && FileStamp(of->path) == FileStamp(nf->path)) {
+            ++summary_->unchanged;
+            continue;
+        }
+        make(kOpUpdate, nf->name, of, nf);
+    }
+    for (const auto& [key, of] : old_files)
+        if (new_files.count(key) == 0) make(kOpRemove, of->name, of, nullptr);
+
+    // A file that becomes a folder: its Remove must come before the Adds inside the
+    // folder, because the applicator commits in table order and creates the folders of
+    // added files. Removes therefore come first. A file of the old tree on the way of an
+    // added file that is not removed (it was excluded) would block the folder.
+    std::map<std::string, bool> removed;
+    for (const Planned& p : removes) removed[FoldName(p.record.name)] = true;
+    for (const Planned& p : others) {
+        if (p.record.operation != kOpAdd) continue;
+        const std::string key = FoldName(p.record.name);
+        for (size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1)) {
+            const std::string prefix = key.substr(0, cut);
+            if (old_files.count(prefix) != 0 && removed.count(prefix) == 0)
+                errors_->push_back(p.record.name + " needs the folder " + p.record.name.substr(0, cut) + ", but " +
+                                   options_.old_dir + " has a file of that name that the package does not remove");
+        }
+    }
+    auto by_name = [](const Planned& a, const Planned& b) { return FoldName(a.record.name) < FoldName(b.record.name); };
+    std::sort(removes.begin(), removes.end(), by_name);
+    std::sort(others.begin(), others.end(), by_name);
+
+    // Warnings about folders the format cannot create or remove.
+    std::map<std::string, bool> new_parents;
+    for (const auto& [key, nf] : new_files)
+        for (size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1))
+            new_parents[key.substr(0, cut)] = true;
+    for (const auto& [key, name] : new_folders)
+        if (old_folders.count(key) == 0 && new_parents.count(key) == 0)
+            Warn("the empty folder " + name + " is not created by the package (only folders of added files are)");
+    for (const auto& [key, name] : old_folders)
+        if (new_folders.count(key) == 0 && new_files.count(key) == 0)
+            Warn("the folder " + name + " is not in the new version; the package removes its files but leaves the folder");
+
+    // Limits of the format, identities.
+    const size_t count = removes.size() + others.size();
+    if (count > static_cast<size_t>(kMaxEntries))
+        errors_->push_back(std::to_string(count) + " files differ; a package holds at most " +
+                           std::to_string(kMaxEntries) + " entries");
+    bool long_name = false;
+    for (std::vector<Planned>* list : {&removes, &others}) {
+        for (Planned& p : *list) {
+            const std::string problem = EntryNameProblem(p.record.name);
+            if (!problem.empty()) errors_->push_back(p.record.name + ": " + problem);
+            long_name = long_name || p.record.name.size() > kLongName;
+            for (const TreeFile* f : {p.old_file, p.new_file}) {
+                if (f != nullptr && f->size >= kFourGiB)
+                    errors_->push_back(f->path + ": files of 4 GiB or more cannot be packaged");
+            }
+        }
+    }
+    if (errors_->size() != before) return false;
+    if (long_name)
+        Warn("some entry names are longer than " + std::to_string(kLongName) +
+             " characters; the target folder and a name together must stay within 259 characters");
+
+    for (std::vector<Planned>* list : {&removes, &others}) {
+        for (Planned& p : *list) {
+            bool ok = true;
+            if (HasOldIdentity(p.record.operation)) ok = ReadIdentity(*p.old_file, &p.record.old_identity, errors_) && ok;
+            if (HasNewIdentity(p.record.operation)) ok = ReadIdentity(*p.new_file, &p.record.new_identity, errors_) && ok;
+            if (!ok) continue;
+            CheckEntry check;
+            check.operation = p.record.operation;
+            check.name = p.record.name;
+            check.old_path = p.old_file ? p.old_file->path : "";
+            check.new_path = p.new_file ? p.new_file->path : "";
+            check.new_identity = p.record.new_identity;
+            check_entries_.push_back(check);
+            if (p.record.operation != kOpRemove) {
+                ScriptJob job;
+                job.entry = entries_.size();
+                job.old_file = p.old_file;
+                job.new_file = p.new_file;
+                job.memory = MemoryEstimate(job, options_.memory_limit);
+                jobs_.push_back(job);
+                progress_total_ += p.new_file->size;
+            }
+            switch (p.record.operation) {
+                case kOpAdd: ++summary_->adds; break;
+                case kOpUpdate: ++summary_->updates; break;
+                default: ++summary_->removes; break;
+            }
+            entries_.push_back(p.record);
+        }
+    }
+    return errors_->size() == before;
+}
+
+void Builder::Progress(const std::string& name, uint64_t add) {
+    std::lock_guard<std::mutex> lock(observer_mutex_);
+    progress_done_ += add;
+    observer_->Progress(name, progress_done_, progress_total_);
+}
+
+bool Builder::MakeScript(const ScriptJob& job, uint64_t memory_limit, const ScriptSink& sink, std::string* error) {
+    DiffSettings settings;
+    settings.memory_limit = memory_limit;
+    settings.force_block_index = options_.force_block_index;
+    const std::string& name = entries_[job.entry].name;
+    uint64_t reported = 0;
+    DiffProgress progress = [&](uint64_t done, uint64_t) {
+        Progress(name, done - reported);
+        reported = done;
+    };
+    Progress(name, 0);
+    DiffStats stats;
+    const bool ok = DiffFiles(job.old_file ? job.old_file->path : "", job.old_file ? job.old_file->size : 0,
+                              job.new_file->path, job.new_file->size, settings, sink, progress, &stats, error);
+    if (ok && stats.block_index) {
+        std::lock_guard<std::mutex> lock(observer_mutex_);
+        ++summary_->block_index_files;
+    }
+    if (ok && reported < job.new_file->size) Progress(name, job.new_file->size - reported);
+    return ok;
+}
+
+// Writes header and scripts in table order. The job with the largest old file may run on
+// a second thread when it and the others fit the memory limit side by side; scripts that
+// are ready before the writer reaches them wait in spools.
+bool Builder::Write(const std::string& part) {
+    PackageFileWriter writer;
+    std::string error;
+    if (!writer.Open(part.c_str(), options_.compression, &error)) {
+        errors_->push_back(error);
+        return false;
+    }
+    PackageHeader header;
+    header.format_version = static_cast<uint8_t>(options_.format_version);
+    header.title = options_.title;
+    header.description = description_;
+    writer.WriteHeader(header, entries_);
+    observer_->Stage("Making the rebuild scripts");
+
+    size_t background = jobs_.size();
+    if (options_.threads > 1 && jobs_.size() > 1) {
+        size_t largest = 0;
+        for (size_t j = 1; j < jobs_.size(); ++j)
+            if (jobs_[j].memory > jobs_[largest].memory) largest = j;
+        if (jobs_[largest].old_file != nullptr && jobs_[largest].memory <= options_.memory_limit / 2)
+            background = largest;
+    }
+    Spool background_spool;
+    std::string background_error;
+    bool background_ok = true;
+    std::thread worker;
+    uint64_t main_limit = options_.memory_limit;
+    if (background < jobs_.size()) {
+        main_limit -= jobs_[background].memory;
+        worker = std::thread([&] {
+            try {
+                background_ok = MakeScript(jobs_[background], options_.memory_limit - main_limit,
+                                           [&](const uint8_t* d, size_t n) { background_spool.Write(d, n); },
+                                           &background_error);
+            } catch (const std::bad_alloc&) {
+                background_ok = false;
+                background_error = "out of memory; try a lower --memory-limit";
+            }
+        });
+    }
+    // The worker is joined on every way out, exceptions included.
+    struct Joiner {
+        std::thread& t;
+        ~Joiner() {
+            if (t.joinable()) t.join();
+        }
+    } joiner{worker};
+    std::vector<std::unique_ptr<Spool>> waiting;  // scripts after the background job
+    bool ok = true;
+    for (size_t j = 0; j < jobs_.size() && ok; ++j) {
+        if (j == background) continue;
+        if (worker.joinable() && j > background) {
+            waiting.emplace_back(new Spool());
+            Spool* spool = waiting.back().get();
+            ok = MakeScript(jobs_[j], main_limit, [spool](const uint8_t* d, size_t n) { spool->Write(d, n); }, &error);
+        } else {
+            ok = MakeScript(jobs_[j], main_limit, [&writer](const uint8_t* d, size_t n) { writer.WriteBytes(d, n); },
+                            &error);
+        }
+    }
+    if (worker.joinable()) {
+        worker.join();
+        if (ok && !background_ok) {
+            ok = false;
+            error = background_error;
+        }
+        if (ok && !background_spool.ReplayInto(writer)) {
+            ok = false;
+            error = "cannot keep a script aside in a temporary file";
+        }
+        for (size_t w = 0; ok && w < waiting.size(); ++w) {
+            if (!waiting[w]->ReplayInto(writer)) {
+                ok = false;
+                error = "cannot keep a script aside in a temporary file";
+            }
+        }
+    }
+    summary_->plain_bytes = writer.PlainBytesWritten();
+    std::string finish_error;
+    if (!writer.Finish(&finish_error) && ok) {
+        ok = false;
+        error = finish_error + " (" + part + ")";
+    }
+    if (!ok) errors_->push_back(error);
+    return ok;
+}
+
+bool Builder::Run() {
+    if (!CheckOptions() || !Plan()) return false;
+    const std::string part = options_.output + ".part";
+    std::error_code ec;
+    bool ok = Write(part);
+    if (ok && options_.check) {
+        observer_->Stage("Checking the package by applying it to a copy of the old files");
+        std::string scratch = options_.scratch_folder;
+        if (scratch.empty()) scratch = fs::temp_directory_path(ec).string();
+        std::string error;
+        ok = CheckPackage(part, check_entries_, scratch, &error);
+        if (!ok) errors_->push_back("the check of the package failed: " + error);
+        summary_->checked = ok;
+    }
+    if (ok) {
+        fs::rename(part, options_.output, ec);
+        if (ec) {
+            // Where renaming does not replace an existing file.
+            std::error_code ec2;
+            fs::remove(options_.output, ec2);
+            fs::rename(part, options_.output, ec);
+        }
+        if (ec) {
+            errors_->push_back("cannot write " + options_.output + ": " + ec.message());
+            ok = false;
+        }
+    }
+    if (!ok) {
+        fs::remove(part, ec);
+        return false;
+    }
+    summary_->package_bytes = fs::file_size(options_.output, ec);
+    return true;
+}
+
+}  // namespace
+
+std::string StoredDescription(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r') {
+            out += "\r\n";
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else if (c == '\n') {
+            out += "\r\n";
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string EntryNameProblem(const std::string& name) {
+    if (name.empty()) return "an empty name";
+    if (name.size() > static_cast<size_t>(kNameSize - 1))
+        return "the name has " + std::to_string(name.size()) + " characters; the package holds at most " +
+               std::to_string(kNameSize - 1);
+    if (!IsSafeEntryName(name.c_str()))
+        return "the applicator refuses this name (absolute, with a drive or colon, with \"..\", or inside " +
+               std::string(kTempFolderName) + ")";
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('\\', start);
+        if (end == std::string::npos) end = name.size();
+        const std::string component = name.substr(start, end - start);
+        for (unsigned char c : component) {
+            if (c < 32 || std::strchr("<>:\"|?*/", c) != nullptr) {
+                char shown[16];
+                std::snprintf(shown, sizeof shown, c < 32 ? "0x%02x" : "'%c'", c);
+                return std::string("holds the character ") + shown + ", which Windows does not allow in names";
+            }
+        }
+        if (component.empty()) return "has an empty folder name";
+        if (component.back() == '.' || component.back() == ' ')
+            return "\"" + component + "\" ends with a dot or a space, which Windows drops from names";
+        if (IsReservedDeviceName(component)) return "\"" + component + "\" is a reserved device name on Windows";
+        start = end + 1;
+    }
+    return "";
+}
+
+bool BuildPackage(const BuildOptions& options, BuildObserver* observer, BuildSummary* summary,
+                  std::vector<std::string>* errors) {
+    BuildSummary local;
+    if (summary == nullptr) summary = &local;
+    *summary = BuildSummary();
+    Builder builder(options, observer, summary, errors);
+    try {
+        return builder.Run();
+    } catch (const std::bad_alloc&) {
+        errors->push_back("out of memory; try a lower --memory-limit");
+    } catch (const std::exception& e) {
+        errors->push_back(e.what());
+    }
+    std::error_code ec;
+    fs::remove(options.output + ".part", ec);
+    return false;
+}

@@ -1,0 +1,64 @@
+// The package builder: compares an old and a new folder tree, plans the entries (Add,
+// Update, Remove), checks every limit of the package format, writes the package with a
+// rebuild script per added or updated file, and checks it by applying it to a scratch
+// copy with the applicator's own code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/format.h"
+
+struct BuildOptions {
+    std::string old_dir;
+    std::string new_dir;
+    std::string output;
+    std::string title;
+    std::string description;  // line ends become CR LF
+    int compression = 0;      // 0: plain; 1 to 9: "[QXZ]" at that zlib level
+    int warning_policy = 1;
+    int error_policy = 1;
+    std::string policy_file;  // per-file overrides, see policy.h
+    int format_version = kMaxFormatVersion;
+    std::vector<std::string> excludes;
+    bool check = true;
+    // Memory for one file pair; old files whose suffix index does not fit are matched
+    // through block hashes instead.
+    uint64_t memory_limit = 1ull << 30;
+    bool force_block_index = false;  // tests
+    int threads = 2;                 // files diffed at the same time (1 or 2)
+    std::string scratch_folder;      // where the check works; empty: the system's temp folder
+};
+
+// What the builder reports while it works; the default does nothing.
+class BuildObserver {
+public:
+    virtual ~BuildObserver() = default;
+    virtual void Stage(const std::string& text) {}
+    // `name` is being diffed; `done` of `total` new bytes of all scripts are planned.
+    virtual void Progress(const std::string& name, uint64_t done, uint64_t total) {}
+    virtual void Warning(const std::string& text) {}
+};
+
+struct BuildSummary {
+    int adds = 0;
+    int updates = 0;
+    int removes = 0;
+    int unchanged = 0;
+    int block_index_files = 0;  // old files matched through the block-hash fallback
+    uint64_t plain_bytes = 0;   // the package before compression
+    uint64_t package_bytes = 0;
+    bool checked = false;
+};
+
+// Builds the package. On failure returns false with every problem found in *errors and
+// leaves no package behind (an existing file at the output path is kept as it was).
+bool BuildPackage(const BuildOptions& options, BuildObserver* observer, BuildSummary* summary,
+                  std::vector<std::string>* errors);
+
+// The description as it is stored: lone LF and lone CR become CR LF.
+std::string StoredDescription(const std::string& text);
+// Why `name` cannot be an entry name ("" when it can): what the applicator refuses and what
+// a Windows folder cannot hold.
+std::string EntryNameProblem(const std::string& name);

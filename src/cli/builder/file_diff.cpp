@@ -1,0 +1,205 @@
+// The rebuild script of one file pair: index choice, planning in rounds, encoding.
+#include "cli/builder/file_diff.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "io/os.h"
+
+namespace {
+
+// New bytes planned per round; the plan of one round is encoded before the next.
+constexpr uint32_t kRoundBytes = 4u << 20;
+// Besides the index and the file bytes: plan, parser windows, writer buffers.
+constexpr uint64_t kOverhead = 48u << 20;
+
+// Reads exactly `size` bytes of an open file into out.
+bool ReadExactly(os::FileHandle f, uint8_t* out, uint32_t size) {
+    uint32_t have = 0;
+    while (have < size) {
+        uint32_t got = 0;
+        if (!os::ReadFile(f, out + have, size - have, &got) || got == 0) return false;
+        have += got;
+    }
+    return true;
+}
+
+// Reads a whole file that must be `size` bytes long.
+bool ReadWhole(const std::string& path, uint64_t size, std::vector<uint8_t>* out, std::string* error) {
+    os::FileHandle f = os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead);
+    if (f == os::kInvalidHandle) {
+        *error = "cannot open " + path;
+        return false;
+    }
+    bool ok = os::FileSize(f) == static_cast<int64_t>(size);
+    if (ok) {
+        try {
+            out->resize(size);
+        } catch (const std::bad_alloc&) {
+            os::CloseFile(f);
+            *error = "not enough memory to read " + path;
+            return false;
+        }
+        ok = ReadExactly(f, out->data(), static_cast<uint32_t>(size));
+    }
+    os::CloseFile(f);
+    if (!ok) *error = "cannot read " + path + " (or it changed while the package was built)";
+    return ok;
+}
+
+// Plans and encodes new[0..m) against old[0..n) held in memory.
+void PlanInMemory(const uint8_t* old_data, uint32_t n, const uint8_t* new_data, uint32_t m, const ScriptSink& sink,
+                  const DiffProgress& progress, DiffStats* stats) {
+    CostModel costs = CostModel::Default();
+    ScriptEncoder encoder(costs, sink);
+    if (m > 0 && n == m && std::memcmp(old_data, new_data, m) == 0) {
+        // Same content (only the time stamp differs): one copy of the whole file.
+        PlanStep all;
+        all.copy = true;
+        all.length = m;
+        encoder.Encode({all}, new_data);
+    } else if (m > 0) {
+        std::unique_ptr<SuffixMatcher> index;
+        if (n >= SuffixMatcher::kGram) {
+            index.reset(new SuffixMatcher());
+            if (!index->Build(old_data, n)) index.reset();
+        }
+        MemoryOldData old(old_data, n);
+        Parser parser(costs, &old, index.get());
+        std::vector<PlanStep> plan;
+        uint32_t at = 0;
+        while (at < m) {
+            plan.clear();
+            const uint32_t stop = std::min<uint32_t>(m, at + kRoundBytes);
+            const uint32_t end = parser.Plan(new_data, m, 0, at, stop, &plan);
+            encoder.Encode(plan, new_data + at);
+            at = end;
+            if (progress) progress(at, m);
+        }
+    }
+    encoder.Finish();
+    stats->script_bytes = encoder.BytesWritten();
+    stats->copy_commands = encoder.CopyCommands();
+    stats->literal_bytes = encoder.LiteralBytes();
+    stats->whole_literal = encoder.CopyCommands() == 0;
+}
+
+// A script of literals only, streamed from the file.
+bool LiteralFile(const std::string& path, uint64_t size, const ScriptSink& sink, const DiffProgress& progress,
+                 DiffStats* stats, std::string* error) {
+    CostModel costs = CostModel::Default();
+    ScriptEncoder encoder(costs, sink);
+    if (size > 0) {
+        os::FileHandle f = os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead);
+        if (f == os::kInvalidHandle || os::FileSize(f) != static_cast<int64_t>(size)) {
+            if (f != os::kInvalidHandle) os::CloseFile(f);
+            *error = "cannot read " + path + " (or it changed while the package was built)";
+            return false;
+        }
+        encoder.LiteralHeader(static_cast<uint32_t>(size));
+        std::vector<uint8_t> buffer(1u << 20);
+        uint64_t done = 0;
+        while (done < size) {
+            const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), size - done));
+            if (!ReadExactly(f, buffer.data(), n)) {
+                os::CloseFile(f);
+                *error = "cannot read " + path;
+                return false;
+            }
+            encoder.PassThrough(buffer.data(), n);
+            done += n;
+            if (progress) progress(done, size);
+        }
+        os::CloseFile(f);
+    }
+    encoder.Finish();
+    stats->script_bytes = encoder.BytesWritten();
+    stats->literal_bytes = size;
+    stats->whole_literal = true;
+    return true;
+}
+
+// The bounded-memory path: block hashes over the old file (paged through a small cache),
+// the new file planned in segments.
+bool PlanWithBlocks(const std::string& old_path, uint32_t n, const std::string& new_path, uint32_t m,
+                    const DiffSettings& settings, const ScriptSink& sink, const DiffProgress& progress,
+                    DiffStats* stats, std::string* error) {
+    const uint64_t cache_bytes = std::min<uint64_t>(64u << 20, settings.memory_limit / 8);
+    PagedOldData old(old_path.c_str(), n, static_cast<uint32_t>(cache_bytes / PagedOldData::kPageSize));
+    BlockMatcher index;
+    if (!old.Ok() || !index.Build(old_path.c_str(), n, &old, settings.memory_limit / 4)) {
+        *error = "cannot read " + old_path;
+        return false;
+    }
+    os::FileHandle f = os::OpenFile(new_path.c_str(), os::kModeRead | os::kShareRead);
+    if (f == os::kInvalidHandle || os::FileSize(f) != static_cast<int64_t>(m)) {
+        if (f != os::kInvalidHandle) os::CloseFile(f);
+        *error = "cannot read " + new_path + " (or it changed while the package was built)";
+        return false;
+    }
+    CostModel costs = CostModel::Default();
+    ScriptEncoder encoder(costs, sink);
+    Parser parser(costs, &old, &index);
+    std::vector<uint8_t> segment(std::min<uint64_t>(settings.segment_bytes, std::max<uint32_t>(m, 1)));
+    std::vector<PlanStep> plan;
+    uint64_t done = 0;
+    bool ok = true;
+    while (done < m) {
+        const uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(segment.size(), m - done));
+        if (!ReadExactly(f, segment.data(), len)) {
+            ok = false;
+            break;
+        }
+        parser.NewBuffer();
+        plan.clear();
+        parser.Plan(segment.data(), len, done, 0, len, &plan);
+        encoder.Encode(plan, segment.data());
+        done += len;
+        if (progress) progress(done, m);
+    }
+    os::CloseFile(f);
+    if (!ok || !old.Ok()) {
+        *error = "cannot read " + (ok ? old_path : new_path);
+        return false;
+    }
+    encoder.Finish();
+    stats->block_index = true;
+    stats->script_bytes = encoder.BytesWritten();
+    stats->copy_commands = encoder.CopyCommands();
+    stats->literal_bytes = encoder.LiteralBytes();
+    stats->whole_literal = encoder.CopyCommands() == 0;
+    return true;
+}
+
+}  // namespace
+
+DiffStats DiffBuffers(const uint8_t* old_data, uint32_t n, const uint8_t* new_data, uint32_t m,
+                      const DiffSettings& settings, const ScriptSink& sink) {
+    DiffStats stats;
+    PlanInMemory(old_data, n, new_data, m, sink, DiffProgress(), &stats);
+    return stats;
+}
+
+bool DiffFiles(const std::string& old_path, uint64_t old_size, const std::string& new_path, uint64_t new_size,
+               const DiffSettings& settings, const ScriptSink& sink, const DiffProgress& progress,
+               DiffStats* stats, std::string* error) {
+    *stats = DiffStats();
+    if (old_size > 0xFFFFFFFFull || new_size > 0xFFFFFFFFull) {
+        *error = "files of 4 GiB or more cannot be packaged";
+        return false;
+    }
+    if (old_path.empty() || old_size == 0) return LiteralFile(new_path, new_size, sink, progress, stats, error);
+    const uint64_t in_memory = old_size + SuffixMatcher::IndexBytes(old_size) + new_size + kOverhead;
+    if (settings.force_block_index || in_memory > settings.memory_limit)
+        return PlanWithBlocks(old_path, static_cast<uint32_t>(old_size), new_path, static_cast<uint32_t>(new_size),
+                              settings, sink, progress, stats, error);
+    std::vector<uint8_t> old_bytes, new_bytes;
+    if (!ReadWhole(old_path, old_size, &old_bytes, error) || !ReadWhole(new_path, new_size, &new_bytes, error))
+        return false;
+    PlanInMemory(old_bytes.data(), static_cast<uint32_t>(old_size), new_bytes.data(),
+                 static_cast<uint32_t>(new_size), sink, progress, stats);
+    return true;
+}

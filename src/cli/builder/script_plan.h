@@ -1,0 +1,94 @@
+// Plans a rebuild script: which byte ranges of the new file are copied from the old file
+// and which are carried as literals, chosen by an estimate of what each command costs in
+// the (compressed) package.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cli/builder/match_index.h"
+
+// Estimated costs in 1/256 of a byte of the package after zlib compression. The command
+// sizes are those of the script format; the weights say how well zlib squeezes each field.
+struct CostModel {
+    int32_t literal_scale;     // applied to the measured cost of literal bytes, in 1/256
+    int32_t literal_header[3]; // Literal8/16/32: opcode and count
+    int32_t copy_opcode;
+    int32_t count[3];          // 8-, 16- and 32-bit counts of copies
+    int32_t near_low;          // the 16-bit low part of a near copy
+    int32_t far_offset;        // the 32-bit offset of a far copy
+    int32_t no_seek;           // the offset 0xFFFFFFFF of a far copy that does not seek
+    int32_t set_high;          // a whole SetOffsetHigh command
+
+    static CostModel Default();
+    int32_t Count(uint32_t length) const { return count[length <= 0xFF ? 0 : length <= 0xFFFF ? 1 : 2]; }
+};
+
+// One step of a plan: `length` bytes copied from the old file at `offset`, or `length`
+// literal bytes taken from the new file.
+struct PlanStep {
+    uint32_t length = 0;
+    uint32_t offset = 0;
+    bool copy = false;
+};
+
+// The parser: a forward dynamic program over windows of the new data that weighs
+// literals against copies from several candidates per position (continuations of recent
+// copies and the longest match the finder sees), with the encoder's state (where the old
+// file stands, the near-copy base) carried along each path. Long matches end a window and
+// are taken whole. The state carries over from one call to the next.
+class Parser {
+public:
+    static constexpr uint32_t kWindow = 1u << 14;
+    static constexpr uint32_t kNice = 96;   // a match this long is taken without weighing
+    static constexpr uint32_t kMinCopy = 3;
+
+    Parser(const CostModel& costs, OldData* old, MatchFinder* finder);
+
+    // Plans data[from..) up to at least `stop` (a copy may run past it, up to n) and
+    // appends the steps. data[0] is at `origin` in the new file. Returns where the plan
+    // ends.
+    uint32_t Plan(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t from, uint32_t stop,
+                  std::vector<PlanStep>* plan);
+    // Forgets where the last Plan call ended in the data buffer (a new buffer follows).
+    void NewBuffer();
+
+private:
+    struct State {
+        uint32_t prev_end = 0;  // old-file position after the last copy
+        uint32_t lit_run = 0;   // literal bytes since the last copy
+        int64_t dist = 0;       // old offset minus new position of the last copy
+        uint16_t base = 0;      // near-copy base the encoder would have
+    };
+    struct Node {
+        int64_t price = 0;
+        uint32_t step_length = 0;  // 0: the window's start
+        uint32_t step_offset = 0;
+        bool step_copy = false;
+        State state;
+    };
+    struct Candidate {
+        uint32_t offset;
+        uint32_t length;
+    };
+
+    int32_t CopyCost(const State& s, uint32_t offset, uint32_t length, uint16_t* base) const;
+    // What one literal byte at data[at] costs: measured by compressing its block.
+    int32_t LiteralCost(const uint8_t* data, uint32_t n, uint32_t at);
+    void Append(std::vector<PlanStep>* plan, size_t first_step, const uint8_t* data, uint32_t at,
+                const PlanStep& step);
+    void NoteCopy(uint32_t offset, uint64_t position, uint32_t length);
+
+    const CostModel& costs_;
+    OldData* old_;
+    MatchFinder* finder_;
+    State state_;
+    int64_t reps_[2] = {0, 0};
+    std::vector<Node> nodes_;
+    // A long finder match whose tail is offered at the next positions without a search.
+    Match carry_;
+    uint64_t carry_position_ = 0;
+    // Literal cost per byte of each block of the current buffer; -1 until measured.
+    const uint8_t* cost_buffer_ = nullptr;
+    std::vector<int32_t> block_costs_;
+};
