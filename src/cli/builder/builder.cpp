@@ -486,7 +486,9 @@ bool Builder::Write(const std::string& part) {
 }
 
 bool Builder::Run() {
-    if (!CheckOptions() || !Plan()) return false;
+    // Problems with the options and with the trees are reported together.
+    const bool options_ok = CheckOptions();
+    if (!Plan() || !options_ok) return false;
     const std::string part = options_.output + ".part";
     std::error_code ec;
     bool ok = Write(part);

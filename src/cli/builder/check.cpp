@@ -131,7 +131,19 @@ bool CheckPackage(const std::string& package_path, const std::vector<CheckEntry>
     }
     const std::string root = scratch.string();
     bool ok = true;
+    // The applicator's paths hold 259 characters: target folder, separator and name.
     for (const CheckEntry& e : entries) {
+        if (root.size() + 1 + e.name.size() > static_cast<size_t>(os::kMaxPath - 1)) {
+            *error = "the check works in " + root + ", where " + e.name + " does not fit in the applicator's " +
+                     std::to_string(os::kMaxPath - 1) + "-character paths (a target folder for this package may have at most " +
+                     std::to_string(os::kMaxPath - 1 - e.name.size()) + " characters, its final separator included); " +
+                     "use --no-check";
+            ok = false;
+            break;
+        }
+    }
+    for (const CheckEntry& e : entries) {
+        if (!ok) break;
         if (e.operation == kOpAdd) continue;
         if (!CopyWithStamp(e.old_path, root + os::kSeparator + Native(e.name), error)) {
             ok = false;

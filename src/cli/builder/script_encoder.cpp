@@ -96,12 +96,11 @@ void ScriptEncoder::Encode(const std::vector<PlanStep>& plan, const uint8_t* dat
                     if (from.base == 0xFFFF) push(0xFFFF, kNoSeekNear, parent, from.cost + near);
                     else push(0xFFFF, kSetNoSeekNear, parent, from.cost + costs_.set_high + near);
                 }
-                if (high == from.base) {
+                push(from.base, kFar, parent, from.cost + costs_.copy_opcode + costs_.far_offset + count);
+                if (high == from.base)
                     push(from.base, kNear, parent, from.cost + near);
-                } else {
-                    push(from.base, kFar, parent, from.cost + costs_.copy_opcode + costs_.far_offset + count);
+                else
                     push(high, kSetNear, parent, from.cost + costs_.set_high + near);
-                }
             }
             // Drop what costs more than the cheapest plus a new base; keep the cheapest few.
             std::sort(next.begin(), next.end(), [](const StateCost& a, const StateCost& b) { return a.cost < b.cost; });

@@ -12,10 +12,6 @@ constexpr int64_t kUnreached = std::numeric_limits<int64_t>::max() / 4;
 // A finder match at least this long is offered shrunk at the following positions instead
 // of searching again.
 constexpr uint32_t kCarryMin = 24;
-// Inside literal runs the finder is asked at every kSearchStep-th position only: a match
-// long enough to pay for a copy command is still found, and it is extended backwards when
-// it is taken. This cuts the searches in new data by that factor at no measurable loss.
-constexpr uint32_t kSearchStep = 8;
 // Literal costs are measured per block of this many new bytes.
 constexpr uint32_t kCostBlock = 32u << 10;
 
@@ -190,7 +186,7 @@ uint32_t Parser::Plan(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t
                     position - carry_position_ + kCarryMin <= carry_.length) {
                     const uint32_t delta = static_cast<uint32_t>(position - carry_position_);
                     offer(carry_.offset + delta, std::min(carry_.length - delta, avail));
-                } else if (node.state.lit_run == 0 || position % kSearchStep == 0) {
+                } else if (node.state.lit_run == 0 || position % finder_->SearchStep() == 0) {
                     Match m;
                     if (finder_->Find(position, p, avail, &m)) {
                         offer(m.offset, m.length);
