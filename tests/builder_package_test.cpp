@@ -252,6 +252,17 @@ TEST(BuilderPackage, IdenticalTreesGiveAnEmptyPackage) {
     auto p = UpgradePackage::OpenFull(nullptr, (dir / "out.upg").c_str(), dir.Path().c_str());
     ASSERT_TRUE(p->IsValid());
     EXPECT_EQ(p->EntryCount, 0);
+    p.reset();
+
+    // A package written into the new folder (over an older one) does not package itself.
+    BuildOptions o = Options(dir);
+    o.output = dir / "new/b/../Upgrade.upg";
+    WriteFileText(dir / "new/Upgrade.upg", "an older package");
+    for (int round = 0; round < 2; ++round) {
+        errors.clear();
+        ASSERT_TRUE(BuildPackage(o, nullptr, &summary, &errors)) << Joined(errors);
+        EXPECT_EQ(summary.adds, 0);
+    }
 }
 
 TEST(BuilderPackage, FileReplacedByFolderOfTheSameName) {

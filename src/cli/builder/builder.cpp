@@ -40,7 +40,8 @@ struct ScriptJob {
     size_t entry = 0;
     const TreeFile* old_file = nullptr;  // Update only
     const TreeFile* new_file = nullptr;
-    uint64_t memory = 0;  // estimate for diffing it
+    bool same_content = false;  // only the time stamp differs
+    uint64_t memory = 0;        // estimate for diffing it
 };
 
 // Script bytes kept aside until the package writer reaches their entry.
@@ -86,11 +87,12 @@ private:
     bool failed_ = false;
 };
 
+// What diffing a job takes, as DiffFiles chooses its index.
 uint64_t MemoryEstimate(const ScriptJob& job, uint64_t limit) {
-    if (job.old_file == nullptr || job.old_file->size == 0) return 4u << 20;
-    const uint64_t in_memory = job.old_file->size + SuffixMatcher::IndexBytes(job.old_file->size) +
-                               job.new_file->size + (48u << 20);
-    return in_memory <= limit ? in_memory : limit / 4 + (80u << 20);
+    if (job.old_file == nullptr || job.old_file->size == 0 || job.same_content) return 4u << 20;
+    const uint64_t segment = std::min<uint64_t>(DiffSettings().segment_bytes, job.new_file->size);
+    const uint64_t in_memory = job.old_file->size + SuffixMatcher::IndexBytes(job.old_file->size) + segment + (48u << 20);
+    return in_memory <= limit ? in_memory : limit / 4 + std::min<uint64_t>(64u << 20, limit / 8) + segment;
 }
 
 bool ReadText(const std::string& path, std::string* text) {
@@ -136,6 +138,21 @@ uint32_t FileStamp(const std::string& path) {
         os::CloseFile(h);
     }
     return stamp;
+}
+
+// The name of `path` relative to the folder `root` with "\" separators, or "" when it
+// does not lie inside it.
+std::string RelativeName(const std::string& root, const std::string& path) {
+    std::error_code ec;
+    const fs::path r = fs::weakly_canonical(root, ec);
+    if (ec) return "";
+    const fs::path p = fs::weakly_canonical(path, ec);
+    if (ec) return "";
+    const fs::path rel = p.lexically_relative(r);
+    if (rel.empty() || *rel.begin() == "..") return "";
+    std::string name;
+    for (const fs::path& part : rel) name += (name.empty() ? "" : "\\") + part.string();
+    return name;
 }
 
 class Builder {
@@ -219,6 +236,19 @@ bool Builder::Plan() {
         errors_->push_back(error);
         return false;
     }
+    // The package itself (or its unfinished ".part") never goes into a package, also when
+    // it is written into one of the folders.
+    for (auto* tree : {&old_tree_, &new_tree_}) {
+        const std::string& root = tree == &old_tree_ ? options_.old_dir : options_.new_dir;
+        for (const std::string& own : {options_.output, options_.output + ".part"}) {
+            const std::string name = RelativeName(root, own);
+            if (name.empty()) continue;
+            auto& files = tree->files;
+            files.erase(std::remove_if(files.begin(), files.end(),
+                                       [&](const TreeFile& f) { return FoldName(f.name) == FoldName(name); }),
+                        files.end());
+        }
+    }
     // Windows finds names without regard to letter case: two names that differ only in
     // case are one file there.
     std::map<std::string, const TreeFile*> old_files, new_files;
@@ -242,6 +272,7 @@ bool Builder::Plan() {
         EntryRecord record;
         const TreeFile* old_file = nullptr;
         const TreeFile* new_file = nullptr;
+        bool same_content = false;
     };
     std::vector<Planned> removes, others;
     auto make = [&](uint8_t op, const std::string& name, const TreeFile* old_file, const TreeFile* new_file) {
@@ -276,6 +307,7 @@ bool Builder::Plan() {
             continue;
         }
         make(kOpUpdate, nf->name, of, nf);
+        others.back().same_content = same;
     }
     for (const auto& [key, of] : old_files)
         if (new_files.count(key) == 0) make(kOpRemove, of->name, of, nullptr);
@@ -352,6 +384,7 @@ bool Builder::Plan() {
                 job.entry = entries_.size();
                 job.old_file = p.old_file;
                 job.new_file = p.new_file;
+                job.same_content = p.same_content;
                 job.memory = MemoryEstimate(job, options_.memory_limit);
                 jobs_.push_back(job);
                 progress_total_ += p.new_file->size;
@@ -377,6 +410,7 @@ bool Builder::MakeScript(const ScriptJob& job, uint64_t memory_limit, const Scri
     DiffSettings settings;
     settings.memory_limit = memory_limit;
     settings.force_block_index = options_.force_block_index;
+    settings.same_content = job.same_content;
     const std::string& name = entries_[job.entry].name;
     uint64_t reported = 0;
     DiffProgress progress = [&](uint64_t done, uint64_t) {

@@ -50,18 +50,20 @@ bool ReadWhole(const std::string& path, uint64_t size, std::vector<uint8_t>* out
     return ok;
 }
 
-// Plans and encodes new[0..m) against old[0..n) held in memory.
+void Finish(ScriptEncoder& encoder, DiffStats* stats) {
+    encoder.Finish();
+    stats->script_bytes = encoder.BytesWritten();
+    stats->copy_commands = encoder.CopyCommands();
+    stats->literal_bytes = encoder.LiteralBytes();
+    stats->whole_literal = encoder.CopyCommands() == 0;
+}
+
+// Plans and encodes new[0..m) in memory against old[0..n), also in memory.
 void PlanInMemory(const uint8_t* old_data, uint32_t n, const uint8_t* new_data, uint32_t m, const ScriptSink& sink,
-                  const DiffProgress& progress, DiffStats* stats) {
-    CostModel costs = CostModel::Default();
+                  DiffStats* stats) {
+    const CostModel costs = CostModel::Default();
     ScriptEncoder encoder(costs, sink);
-    if (m > 0 && n == m && std::memcmp(old_data, new_data, m) == 0) {
-        // Same content (only the time stamp differs): one copy of the whole file.
-        PlanStep all;
-        all.copy = true;
-        all.length = m;
-        encoder.Encode({all}, new_data);
-    } else if (m > 0) {
+    if (m > 0) {
         std::unique_ptr<SuffixMatcher> index;
         if (n >= SuffixMatcher::kGram) {
             index.reset(new SuffixMatcher());
@@ -73,18 +75,57 @@ void PlanInMemory(const uint8_t* old_data, uint32_t n, const uint8_t* new_data, 
         uint32_t at = 0;
         while (at < m) {
             plan.clear();
-            const uint32_t stop = std::min<uint32_t>(m, at + kRoundBytes);
-            const uint32_t end = parser.Plan(new_data, m, 0, at, stop, &plan);
+            const uint32_t end = parser.Plan(new_data, m, 0, at, std::min<uint32_t>(m, at + kRoundBytes), &plan);
             encoder.Encode(plan, new_data + at);
             at = end;
-            if (progress) progress(at, m);
         }
     }
-    encoder.Finish();
-    stats->script_bytes = encoder.BytesWritten();
-    stats->copy_commands = encoder.CopyCommands();
-    stats->literal_bytes = encoder.LiteralBytes();
-    stats->whole_literal = encoder.CopyCommands() == 0;
+    Finish(encoder, stats);
+}
+
+// Plans the new file segment by segment against the old data through `finder`: only
+// one segment of the new file is held at a time.
+bool PlanSegments(OldData* old, MatchFinder* finder, const std::string& new_path, uint32_t m,
+                  const DiffSettings& settings, const ScriptSink& sink, const DiffProgress& progress,
+                  DiffStats* stats, std::string* error) {
+    os::FileHandle f = os::OpenFile(new_path.c_str(), os::kModeRead | os::kShareRead);
+    if (f == os::kInvalidHandle || os::FileSize(f) != static_cast<int64_t>(m)) {
+        if (f != os::kInvalidHandle) os::CloseFile(f);
+        *error = "cannot read " + new_path + " (or it changed while the package was built)";
+        return false;
+    }
+    const CostModel costs = CostModel::Default();
+    ScriptEncoder encoder(costs, sink);
+    Parser parser(costs, old, finder);
+    std::vector<uint8_t> segment(std::min<uint64_t>(settings.segment_bytes, std::max<uint32_t>(m, 1)));
+    std::vector<PlanStep> plan;
+    uint64_t done = 0;
+    bool ok = true;
+    while (done < m) {
+        const uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(segment.size(), m - done));
+        if (!ReadExactly(f, segment.data(), len)) {
+            ok = false;
+            break;
+        }
+        parser.NewBuffer();
+        // Rounds within the segment keep the plan (and the encoder's rounds) small.
+        uint32_t at = 0;
+        while (at < len) {
+            plan.clear();
+            const uint32_t end = parser.Plan(segment.data(), len, done, at, std::min<uint32_t>(len, at + kRoundBytes), &plan);
+            encoder.Encode(plan, segment.data() + at);
+            at = end;
+            if (progress) progress(done + at, m);
+        }
+        done += len;
+    }
+    os::CloseFile(f);
+    if (!ok || !old->Ok()) {
+        *error = "cannot read " + new_path + " or its old version";
+        return false;
+    }
+    Finish(encoder, stats);
+    return true;
 }
 
 // A script of literals only, streamed from the file.
@@ -122,64 +163,23 @@ bool LiteralFile(const std::string& path, uint64_t size, const ScriptSink& sink,
     return true;
 }
 
-// The bounded-memory path: block hashes over the old file (paged through a small cache),
-// the new file planned in segments.
-bool PlanWithBlocks(const std::string& old_path, uint32_t n, const std::string& new_path, uint32_t m,
-                    const DiffSettings& settings, const ScriptSink& sink, const DiffProgress& progress,
-                    DiffStats* stats, std::string* error) {
-    const uint64_t cache_bytes = std::min<uint64_t>(64u << 20, settings.memory_limit / 8);
-    PagedOldData old(old_path.c_str(), n, static_cast<uint32_t>(cache_bytes / PagedOldData::kPageSize));
-    BlockMatcher index;
-    if (!old.Ok() || !index.Build(old_path.c_str(), n, &old, settings.memory_limit / 4)) {
-        *error = "cannot read " + old_path;
-        return false;
-    }
-    os::FileHandle f = os::OpenFile(new_path.c_str(), os::kModeRead | os::kShareRead);
-    if (f == os::kInvalidHandle || os::FileSize(f) != static_cast<int64_t>(m)) {
-        if (f != os::kInvalidHandle) os::CloseFile(f);
-        *error = "cannot read " + new_path + " (or it changed while the package was built)";
-        return false;
-    }
-    CostModel costs = CostModel::Default();
+// One copy of the whole old file: the contents are the same, only the time stamp differs.
+void WholeCopy(uint32_t size, const ScriptSink& sink, DiffStats* stats) {
+    const CostModel costs = CostModel::Default();
     ScriptEncoder encoder(costs, sink);
-    Parser parser(costs, &old, &index);
-    std::vector<uint8_t> segment(std::min<uint64_t>(settings.segment_bytes, std::max<uint32_t>(m, 1)));
-    std::vector<PlanStep> plan;
-    uint64_t done = 0;
-    bool ok = true;
-    while (done < m) {
-        const uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(segment.size(), m - done));
-        if (!ReadExactly(f, segment.data(), len)) {
-            ok = false;
-            break;
-        }
-        parser.NewBuffer();
-        plan.clear();
-        parser.Plan(segment.data(), len, done, 0, len, &plan);
-        encoder.Encode(plan, segment.data());
-        done += len;
-        if (progress) progress(done, m);
-    }
-    os::CloseFile(f);
-    if (!ok || !old.Ok()) {
-        *error = "cannot read " + (ok ? old_path : new_path);
-        return false;
-    }
-    encoder.Finish();
-    stats->block_index = true;
-    stats->script_bytes = encoder.BytesWritten();
-    stats->copy_commands = encoder.CopyCommands();
-    stats->literal_bytes = encoder.LiteralBytes();
-    stats->whole_literal = encoder.CopyCommands() == 0;
-    return true;
+    PlanStep all;
+    all.copy = true;
+    all.length = size;
+    if (size > 0) encoder.Encode({all}, nullptr);
+    Finish(encoder, stats);
 }
 
 }  // namespace
 
 DiffStats DiffBuffers(const uint8_t* old_data, uint32_t n, const uint8_t* new_data, uint32_t m,
-                      const DiffSettings& settings, const ScriptSink& sink) {
+                      const ScriptSink& sink) {
     DiffStats stats;
-    PlanInMemory(old_data, n, new_data, m, sink, DiffProgress(), &stats);
+    PlanInMemory(old_data, n, new_data, m, sink, &stats);
     return stats;
 }
 
@@ -191,15 +191,31 @@ bool DiffFiles(const std::string& old_path, uint64_t old_size, const std::string
         *error = "files of 4 GiB or more cannot be packaged";
         return false;
     }
-    if (old_path.empty() || old_size == 0) return LiteralFile(new_path, new_size, sink, progress, stats, error);
-    const uint64_t in_memory = old_size + SuffixMatcher::IndexBytes(old_size) + new_size + kOverhead;
-    if (settings.force_block_index || in_memory > settings.memory_limit)
-        return PlanWithBlocks(old_path, static_cast<uint32_t>(old_size), new_path, static_cast<uint32_t>(new_size),
-                              settings, sink, progress, stats, error);
-    std::vector<uint8_t> old_bytes, new_bytes;
-    if (!ReadWhole(old_path, old_size, &old_bytes, error) || !ReadWhole(new_path, new_size, &new_bytes, error))
-        return false;
-    PlanInMemory(old_bytes.data(), static_cast<uint32_t>(old_size), new_bytes.data(),
-                 static_cast<uint32_t>(new_size), sink, progress, stats);
-    return true;
+    const uint32_t n = static_cast<uint32_t>(old_size), m = static_cast<uint32_t>(new_size);
+    if (old_path.empty() || n == 0) return LiteralFile(new_path, m, sink, progress, stats, error);
+    if (settings.same_content && n == m) {
+        WholeCopy(m, sink, stats);
+        if (progress) progress(m, m);
+        return true;
+    }
+    const uint64_t segment = std::min<uint64_t>(settings.segment_bytes, new_size);
+    const uint64_t in_memory = old_size + SuffixMatcher::IndexBytes(old_size) + segment + kOverhead;
+    if (settings.force_block_index || in_memory > settings.memory_limit) {
+        // Bounded memory: the old file paged through a small cache, block hashes.
+        const uint64_t cache_bytes = std::min<uint64_t>(64u << 20, settings.memory_limit / 8);
+        PagedOldData old(old_path.c_str(), n, static_cast<uint32_t>(cache_bytes / PagedOldData::kPageSize));
+        BlockMatcher index;
+        if (!old.Ok() || !index.Build(old_path.c_str(), n, &old, settings.memory_limit / 4)) {
+            *error = "cannot read " + old_path;
+            return false;
+        }
+        stats->block_index = true;
+        return PlanSegments(&old, &index, new_path, m, settings, sink, progress, stats, error);
+    }
+    std::vector<uint8_t> old_bytes;
+    if (!ReadWhole(old_path, old_size, &old_bytes, error)) return false;
+    SuffixMatcher index;
+    const bool indexed = n >= SuffixMatcher::kGram && index.Build(old_bytes.data(), n);
+    MemoryOldData old(old_bytes.data(), n);
+    return PlanSegments(&old, indexed ? &index : nullptr, new_path, m, settings, sink, progress, stats, error);
 }

@@ -1,6 +1,7 @@
 // The rebuild script of one file: from two files on disk or two buffers in memory.
-// Old files whose index fits the memory limit get a suffix array; larger ones get the
-// block-hash index with the old file paged from disk and the new file read in segments.
+// Old files whose suffix array fits the memory limit are read whole and indexed by it;
+// larger ones get the block-hash index, with the old file paged from disk through a small
+// cache. Either way the new file is read and planned in segments.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +15,11 @@ struct DiffSettings {
     uint64_t memory_limit = 1ull << 30;
     // Uses the block-hash index whatever the sizes (tests).
     bool force_block_index = false;
-    // New bytes per segment with the block-hash index.
+    // New bytes held and planned at a time.
     uint32_t segment_bytes = 8u << 20;
+    // The caller knows that old and new file have the same contents (only the time stamp
+    // differs): the script is one copy, nothing is read.
+    bool same_content = false;
 };
 
 struct DiffStats {
@@ -31,7 +35,7 @@ using DiffProgress = std::function<void(uint64_t done, uint64_t total)>;
 
 // Writes the whole script (End included) that rebuilds new[0..m) from old[0..n).
 DiffStats DiffBuffers(const uint8_t* old_data, uint32_t n, const uint8_t* new_data, uint32_t m,
-                      const DiffSettings& settings, const ScriptSink& sink);
+                      const ScriptSink& sink);
 
 // Writes the whole script that rebuilds the file new_path from old_path (empty: an Add,
 // all literals). Sizes are those read when the trees were compared; files must not

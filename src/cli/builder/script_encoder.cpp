@@ -61,6 +61,7 @@ void ScriptEncoder::Encode(const std::vector<PlanStep>& plan, const uint8_t* dat
         int64_t cost;
     };
     size_t step = 0;
+    size_t covered = 0;  // new bytes of the plan before the current step
     while (step < plan.size()) {
         // One round: the copies among the next steps.
         std::vector<size_t> copy_steps;
@@ -124,10 +125,10 @@ void ScriptEncoder::Encode(const std::vector<PlanStep>& plan, const uint8_t* dat
         size_t c = 0;
         for (size_t k = step; k < end; ++k) {
             const PlanStep& s = plan[k];
-            const uint8_t* bytes = data;
-            data += s.length;
+            const size_t at = covered;
+            covered += s.length;
             if (!s.copy) {
-                Literal(bytes, s.length);
+                Literal(data + at, s.length);
                 continue;
             }
             const uint16_t low = static_cast<uint16_t>(s.offset & 0xFFFF);

@@ -18,7 +18,8 @@ class ScriptEncoder {
 public:
     ScriptEncoder(const CostModel& costs, ScriptSink sink);
 
-    // Encodes the steps; `data` holds the new bytes that the plan covers, from its start.
+    // Encodes the steps; `data` holds the new bytes that the plan covers, from its start
+    // (only literal steps read it).
     void Encode(const std::vector<PlanStep>& plan, const uint8_t* data);
     // Writes the literal bytes data[0..n) as one command.
     void Literal(const uint8_t* data, uint32_t n);
