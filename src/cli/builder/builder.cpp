@@ -304,6 +304,9 @@ bool Builder::Plan() {
         }
         if (same && FileStamp(of->path) == FileStamp(nf->path)) {
             ++summary_->unchanged;
+            if (of->name != nf->name)
+                Warn(of->name + " is spelled " + nf->name + " in the new version; a package does not rename "
+                     "unchanged files, so the old spelling stays");
             continue;
         }
         make(kOpUpdate, nf->name, of, nf);

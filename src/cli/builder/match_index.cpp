@@ -191,6 +191,12 @@ bool SuffixMatcher::Find(uint64_t, const uint8_t* p, uint32_t avail, Match* matc
     if (avail < kGram || size_ < kGram) return false;
     const uint64_t h = GramHash(p) >> filter_shift_;
     if ((filter_[h >> 6] & (1ull << (h & 63))) == 0) return false;
+    if (avail >= 2 * kGram) {
+        // Matches shorter than two grams are seldom worth a copy; asking for the second
+        // gram as well rules out most positions that the first lets through by chance.
+        const uint64_t h2 = GramHash(p + kGram) >> filter_shift_;
+        if ((filter_[h2 >> 6] & (1ull << (h2 & 63))) == 0) return false;
+    }
     const uint32_t key = (p[0] << 8) | p[1];
     const int64_t lo = buckets_[key];
     const int64_t hi = buckets_[65537 + key];

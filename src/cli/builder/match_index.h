@@ -79,7 +79,8 @@ class MatchFinder {
 public:
     virtual ~MatchFinder() = default;
     // The longest match of p[0..avail) in the old file that the finder can see; false when
-    // there is none of at least MinLength(). `position` is p's offset in the new file.
+    // there is none. Every match of at least MinLength() bytes is seen. `position` is p's
+    // offset in the new file.
     virtual bool Find(uint64_t position, const uint8_t* p, uint32_t avail, Match* match) = 0;
     virtual uint32_t MinLength() const = 0;
     // Inside literal runs the parser asks at every SearchStep()-th position only.
@@ -90,14 +91,16 @@ public:
 
 // Suffix array over an old file in memory (libdivsufsort), with a table of the ranges of
 // every two-byte prefix and a bitmap of hashed 8-byte grams that rules out most positions
-// without a match before any search. Memory: 4 bytes per old byte plus about half a byte.
+// without a match before any search: a position is searched when its first two grams
+// occur in the old file (its first gram only, within 16 bytes of the end of the data).
+// Memory: 4 bytes per old byte plus about half a byte.
 class SuffixMatcher : public MatchFinder {
 public:
     static constexpr uint32_t kGram = 8;
     // Builds the index over data[0..size); false when memory for it cannot be had.
     bool Build(const uint8_t* data, uint32_t size);
     bool Find(uint64_t position, const uint8_t* p, uint32_t avail, Match* match) override;
-    uint32_t MinLength() const override { return kGram; }
+    uint32_t MinLength() const override { return 2 * kGram; }
     // A search costs a binary search; asking at every eighth position inside new data
     // still finds every match long enough to pay for a copy command (a match found is
     // extended backwards when it is taken) and measurably loses nothing.
