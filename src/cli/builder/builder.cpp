@@ -317,20 +317,9 @@ bool Builder::Plan() {
 
     // A file that becomes a folder: its Remove must come before the Adds inside the
     // folder, because the applicator commits in table order and creates the folders of
-    // added files. Removes therefore come first. A file of the old tree on the way of an
-    // added file that is not removed (it was excluded) would block the folder.
-    std::map<std::string, bool> removed;
-    for (const Planned& p : removes) removed[FoldName(p.record.name)] = true;
-    for (const Planned& p : others) {
-        if (p.record.operation != kOpAdd) continue;
-        const std::string key = FoldName(p.record.name);
-        for (size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1)) {
-            const std::string prefix = key.substr(0, cut);
-            if (old_files.count(prefix) != 0 && removed.count(prefix) == 0)
-                errors_->push_back(p.record.name + " needs the folder " + p.record.name.substr(0, cut) + ", but " +
-                                   options_.old_dir + " has a file of that name that the package does not remove");
-        }
-    }
+    // added files. Removes therefore come first. (Such an old file is always removed: the
+    // same exclusions apply to both trees, so it cannot be left out while the files in
+    // the new folder are kept.)
     auto by_name = [](const Planned& a, const Planned& b) { return FoldName(a.record.name) < FoldName(b.record.name); };
     std::sort(removes.begin(), removes.end(), by_name);
     std::sort(others.begin(), others.end(), by_name);
