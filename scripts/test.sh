@@ -45,7 +45,8 @@ fi
 
 echo "== Windows build (mingw-w64, i686) under Wine"
 mkdir -p "$root/build-win32"
-if build "$root/build-win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"; then
+if build "$root/build-win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DAMBREL_NATIVE_TOOL="$root/build/ambrel"; then
   prefix_root=$(mktemp -d)
   export WINEPREFIX="$prefix_root/pfx" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wineboot -i >/dev/null 2>&1
