@@ -6,7 +6,12 @@
 #include <io.h>
 #include <windows.h>
 
-bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+// _isatty is also true for the NUL device; only a handle with a console mode is a console.
+bool IsTerminal(std::FILE* stream) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
 
 int TerminalWidth() {
     CONSOLE_SCREEN_BUFFER_INFO info;
