@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "cli/builder/tree.h"
 #include "io/os.h"
 
 namespace {
@@ -15,17 +16,6 @@ namespace {
 constexpr uint32_t kRoundBytes = 4u << 20;
 // Besides the index and the file bytes: plan, parser windows, writer buffers.
 constexpr uint64_t kOverhead = 48u << 20;
-
-// Reads exactly `size` bytes of an open file into out.
-bool ReadExactly(os::FileHandle f, uint8_t* out, uint32_t size) {
-    uint32_t have = 0;
-    while (have < size) {
-        uint32_t got = 0;
-        if (!os::ReadFile(f, out + have, size - have, &got) || got == 0) return false;
-        have += got;
-    }
-    return true;
-}
 
 // Reads a whole file that must be `size` bytes long.
 bool ReadWhole(const std::string& path, uint64_t size, std::vector<uint8_t>* out, std::string* error) {

@@ -49,16 +49,6 @@ bool Match(const char* p, const char* s) {
     return *s == '\0';
 }
 
-bool ReadExactly(os::FileHandle f, uint8_t* out, uint32_t n) {
-    uint32_t have = 0;
-    while (have < n) {
-        uint32_t got = 0;
-        if (!os::ReadFile(f, out + have, n - have, &got) || got == 0) return false;
-        have += got;
-    }
-    return true;
-}
-
 bool Walk(const std::string& root, const std::string& relative, const std::vector<Glob>& excludes, Tree* tree,
           std::string* error) {
     std::string folder = root;
@@ -108,6 +98,17 @@ bool Walk(const std::string& root, const std::string& relative, const std::vecto
 }
 
 }  // namespace
+
+bool ReadExactly(os::FileHandle f, uint8_t* out, uint32_t n) {
+    uint32_t have = 0;
+    while (have < n) {
+        uint32_t got = 0;
+        if (!os::ReadFile(f, out + have, n - have, &got) || got == 0) return false;
+        have += got;
+    }
+    return true;
+}
+
 
 Glob::Glob(const std::string& pattern) : text_(pattern) {
     std::string p = Normalise(pattern);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "io/os.h"
+
 // A glob over relative names, matched without regard to ASCII letter case, with "\" and
 // "/" alike: "*" matches within one name, "?" one character of a name, "**" any run of
 // characters across folders. A pattern without a separator matches a file's or folder's
@@ -45,4 +47,7 @@ std::string FoldName(const std::string& name);
 
 // Compares two files byte for byte. *same tells the result; false with *error set when
 // either cannot be read.
+// Reads exactly n bytes of an open file; false at a read failure or an early end.
+bool ReadExactly(os::FileHandle f, uint8_t* out, uint32_t n);
+
 bool SameContent(const std::string& a, const std::string& b, uint64_t size, bool* same, std::string* error);
