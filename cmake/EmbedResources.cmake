@@ -3,15 +3,15 @@
 function(ambrel_embed_resources output symbol)
   set(args)
   set(deps)
-  foreach(spec ${ARGN})
-    list(APPEND args "${spec}")
-    string(REGEX REPLACE "^[^=]*=" "" file "${spec}")
+  foreach(resource ${ARGN})
+    list(APPEND args "${resource}")
+    string(REGEX REPLACE "^[^=]*=" "" file "${resource}")
     list(APPEND deps "${file}")
   endforeach()
   string(REPLACE ";" "|" joined "${args}")
   add_custom_command(
     OUTPUT ${output}
-    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${output} -DSYMBOL=${symbol} "-DSPECS=${joined}"
+    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${output} -DSYMBOL=${symbol} "-DITEMS=${joined}"
             -P ${PROJECT_SOURCE_DIR}/cmake/GenerateResourceTable.cmake
     DEPENDS ${deps} ${PROJECT_SOURCE_DIR}/cmake/GenerateResourceTable.cmake
     COMMENT "Embedding resources into ${output}")
