@@ -71,10 +71,12 @@ void CreateFoldersOnTheWay(char* path) {
 
 // Phase 1. Returns false when the run must stop.
 bool VerifyAll(UpgradePackage& package) {
-    for (FileEntry& entry : package.entries) {
+    const int count = static_cast<int>(package.entries.size());
+    for (int i = 0; i < count; ++i) {
+        FileEntry& entry = package.entries[i];
         ShowEntry(package, entry);
         if (PollCancel(package)) return false;
-        const Finding finding = VerifyPackageEntry(package, entry);
+        const Finding finding = VerifyPackageEntry(package, i);
         entry.state = finding.warning ? static_cast<uint8_t>(kStateProceed) : finding.code;
         if (finding.line == 0) continue;
         const int policy = finding.warning ? entry.WarningPolicy : entry.ErrorPolicy;

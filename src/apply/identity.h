@@ -43,11 +43,11 @@ struct Finding {
 // The finding for one entry whose file is at `path`, before anything is changed.
 Finding VerifyEntry(const FileEntry& entry, const char* path);
 
-// The finding for one entry of the package against its target folder: composes the path
+// The finding for entry `index` of the package against its target folder: composes the path
 // (target folder + name) into the package's path buffer A and calls VerifyEntry. A path
 // that does not fit, or an Add or Update whose temporary file name would not fit, is the
 // error finding kStatePathTooLong with message line 13.
-Finding VerifyPackageEntry(UpgradePackage& package, const FileEntry& entry);
+Finding VerifyPackageEntry(UpgradePackage& package, int index);
 
 // True when the package's current target folder holds an installation it upgrades.
 bool InstallationMatches(UpgradePackage& package);

@@ -27,7 +27,7 @@ int RunVerify(const VerifyOptions& options) {
     int findings = 0;
     for (size_t i = 0; i < package->entries.size(); ++i) {
         const FileEntry& entry = package->entries[i];
-        Finding finding = VerifyPackageEntry(*package, entry);
+        Finding finding = VerifyPackageEntry(*package, static_cast<int>(i));
         std::printf("%zu %s %s ", i, OperationWord(*messages, entry.Operation).c_str(), entry.name);
         if (finding.code == kStateProceed) {
             std::printf("ok\n");
