@@ -2,6 +2,8 @@
 // builder for terminals and scripts.
 #include <CLI/CLI.hpp>
 
+#include <iostream>
+
 #include "cli/commands.h"
 
 int main(int argc, char** argv) {
@@ -22,8 +24,14 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         int code = app.exit(e);
-        // Help and version exit 0; every usage error exits 2.
-        return code == 0 ? 0 : kExitInvalid;
+        // Help and version exit 0; every usage error exits 2 after the usage line of the
+        // command it concerns.
+        if (code == 0) return 0;
+        const std::vector<CLI::App*> chosen = app.get_subcommands();
+        const CLI::App* command = chosen.empty() ? &app : chosen.back();
+        const std::string name = command == &app ? "ambrel" : "ambrel " + command->get_name();
+        std::cerr << CLI::Formatter().make_usage(command, name);
+        return kExitInvalid;
     }
     return exit_code;
 }

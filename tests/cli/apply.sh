@@ -57,6 +57,7 @@ printf 'not a package' >bogus.upg
 expect 2 "info of a non-package" run info bogus.upg
 has "Upgrade is invalid!" "info of a non-package"
 expect 2 "info without a package" run info
+has "Usage: ambrel info" "usage line"
 
 # identity: "abc" is 3 bytes with check value 0x6202; a missing file is an error.
 expect 0 "identity" run identity old/abc.txt
@@ -101,6 +102,7 @@ has "Invalid target folder!" "foreign folder"
 
 # Usage errors exit 2.
 expect 2 "unknown option" run apply plain.upg target --bogus
+has "Usage: ambrel apply" "usage line"
 expect 2 "--yes with --no" run apply plain.upg target --yes --no
 expect 2 "apply of a non-package" run apply bogus.upg target --yes
 has "Upgrade is invalid!" "apply of a non-package"
