@@ -33,13 +33,7 @@ int RemoveFile(const char* path) { return os::DeleteFile(path) ? 1 : 0; }
 
 bool SamePathText(const char* a, const char* b) {
     if (!a || !b) return a == b;
-    for (;; ++a, ++b) {
-        char ca = *a, cb = *b;
-        if (ca >= 'a' && ca <= 'z') ca = static_cast<char>(ca - 'a' + 'A');
-        if (cb >= 'a' && cb <= 'z') cb = static_cast<char>(cb - 'a' + 'A');
-        if (ca != cb) return false;
-        if (ca == 0) return true;
-    }
+    return os::EqualFoldingAscii(a, b);
 }
 
 // Moving a file onto itself would delete it first; such a pair is refused untouched.

@@ -15,6 +15,17 @@ namespace os {
 constexpr int kMaxPath = 260;
 extern const char kSeparator;  // '\\' on Windows, '/' on POSIX
 inline bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+// Compares two names folding only the ASCII letters a-z onto A-Z, as the file system's
+// case rule is emulated and as paths are compared textually.
+inline bool EqualFoldingAscii(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        char ca = *a, cb = *b;
+        if (ca >= 'a' && ca <= 'z') ca = static_cast<char>(ca - 'a' + 'A');
+        if (cb >= 'a' && cb <= 'z') cb = static_cast<char>(cb - 'a' + 'A');
+        if (ca != cb) return false;
+        if (ca == 0) return true;
+    }
+}
 
 // ---- File handles -------------------------------------------------------------------
 using FileHandle = intptr_t;

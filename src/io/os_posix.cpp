@@ -28,23 +28,13 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-bool EqualNoCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        char ca = *a, cb = *b;
-        if (ca >= 'a' && ca <= 'z') ca = static_cast<char>(ca - 'a' + 'A');
-        if (cb >= 'a' && cb <= 'z') cb = static_cast<char>(cb - 'a' + 'A');
-        if (ca != cb) return false;
-        if (ca == 0) return true;
-    }
-}
-
 // Finds an entry of `folder` whose name equals `name` apart from ASCII letter case.
 bool FindNoCase(const std::string& folder, const std::string& name, std::string* found) {
     DIR* d = opendir(folder.empty() ? "." : folder.c_str());
     if (!d) return false;
     bool ok = false;
     while (struct dirent* e = readdir(d)) {
-        if (EqualNoCase(e->d_name, name.c_str())) {
+        if (EqualFoldingAscii(e->d_name, name.c_str())) {
             *found = e->d_name;
             ok = true;
             break;
@@ -377,7 +367,7 @@ bool FindRawResource(Module module, ResourceName name, const void** data, size_t
     const ResourceTable* table = module ? static_cast<const ResourceTable*>(module) : &kProgramResources;
     for (size_t i = 0; i < table->count; ++i) {
         const EmbeddedResource& r = table->items[i];
-        bool match = name.text ? (r.name.text && EqualNoCase(r.name.text, name.text))
+        bool match = name.text ? (r.name.text && EqualFoldingAscii(r.name.text, name.text))
                                : (!r.name.text && r.name.id == name.id);
         if (match) {
             *data = r.data;
