@@ -56,13 +56,20 @@ uint32_t OldStamp() { return DosStamp(2001, 3, 14, 15, 9, 26); }
 // A summer date: in zones with daylight saving the local and standard offsets differ.
 uint32_t NewStamp() { return DosStamp(2004, 7, 21, 8, 30, 0); }
 
-EntryRecord& PackagePlan::Add(const std::string& name, const Bytes& content, int warning, int error) {
+// The fields every planned record sets.
+static EntryRecord Record(uint8_t operation, const std::string& name, const std::string& description, int warning,
+                          int error) {
     EntryRecord r;
-    r.operation = kOpAdd;
+    r.operation = operation;
     r.warning_policy = static_cast<uint8_t>(warning);
     r.error_policy = static_cast<uint8_t>(error);
     r.name = name;
-    r.description = "new " + name;
+    r.description = description;
+    return r;
+}
+
+EntryRecord& PackagePlan::Add(const std::string& name, const Bytes& content, int warning, int error) {
+    EntryRecord r = Record(kOpAdd, name, "new " + name, warning, error);
     r.new_identity = IdentityOf(content, NewStamp());
     ScriptWriter w;
     w.Literal(content.data(), static_cast<uint32_t>(content.size()));
@@ -72,12 +79,7 @@ EntryRecord& PackagePlan::Add(const std::string& name, const Bytes& content, int
 
 EntryRecord& PackagePlan::Update(const std::string& name, const Bytes& old_content, const Bytes& new_content,
                                  int warning, int error) {
-    EntryRecord r;
-    r.operation = kOpUpdate;
-    r.warning_policy = static_cast<uint8_t>(warning);
-    r.error_policy = static_cast<uint8_t>(error);
-    r.name = name;
-    r.description = "changed " + name;
+    EntryRecord r = Record(kOpUpdate, name, "changed " + name, warning, error);
     r.old_identity = IdentityOf(old_content, OldStamp());
     r.new_identity = IdentityOf(new_content, NewStamp());
     size_t common = 0;
@@ -92,12 +94,7 @@ EntryRecord& PackagePlan::Update(const std::string& name, const Bytes& old_conte
 }
 
 EntryRecord& PackagePlan::Remove(const std::string& name, const Bytes& old_content, int warning, int error) {
-    EntryRecord r;
-    r.operation = kOpRemove;
-    r.warning_policy = static_cast<uint8_t>(warning);
-    r.error_policy = static_cast<uint8_t>(error);
-    r.name = name;
-    r.description = "old " + name;
+    EntryRecord r = Record(kOpRemove, name, "old " + name, warning, error);
     r.old_identity = IdentityOf(old_content, OldStamp());
     return Raw(r, {});
 }
