@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs that are not there yet (as root, or through
-# sudo). `--native` limits it to the Linux build; `--bench` adds the benchmark's tools.
+# sudo). `--native` limits it to the Linux build; `--bench` adds the benchmark's tools;
+# `--win64` installs the x86_64 cross compiler that the 64-bit Windows test flavour needs.
 set -euo pipefail
 
 native=(cmake make g++ pkg-config libgtest-dev googletest zlib1g-dev libcli11-dev nlohmann-json3-dev libdivsufsort-dev tzdata)
 windows=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 wine64 xvfb xdotool imagemagick)
+win64=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64)
 bench=(xdelta3 bsdiff zstd time bc python3)
 
 wanted=("${native[@]}")
 case "${1:-}" in
   --native) ;;
   --bench) wanted+=("${bench[@]}") ;;
+  --win64) wanted=("${win64[@]}") ;;
   *) wanted+=("${windows[@]}") ;;
 esac
 

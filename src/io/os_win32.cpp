@@ -118,6 +118,12 @@ bool GetFileStamp(FileHandle h, uint32_t* stamp) {
     WORD date = 0, time = 0;
     if (!GetFileTime(H(h), nullptr, nullptr, &written)) return false;
     if (!FileTimeToLocalFileTime(&written, &local)) return false;
+    // The MS-DOS date holds the years 1980 to 2107 in 7 bits. Some FileTimeToDosDateTime
+    // implementations (64-bit Wine) wrap a later year instead of failing, which would give
+    // the file the identity of another date; so the range is checked here.
+    SYSTEMTIME calendar;
+    if (!FileTimeToSystemTime(&local, &calendar)) return false;
+    if (calendar.wYear < 1980 || calendar.wYear > 2107) return false;
     if (!FileTimeToDosDateTime(&local, &date, &time)) return false;
     *stamp = (static_cast<uint32_t>(date) << 16) | time;
     return true;
