@@ -4,6 +4,7 @@
 // paths that do not fit.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "apply/driver.h"
@@ -40,9 +41,9 @@ protected:
     ApplyResult Apply(ApplyFrontEnd* fe = nullptr) {
         std::string path = root_ / "p.upg";
         plan_.Write(path);
-        package_ = OpenForApply(path, target_, fe);
+        package_ = OpenForApply(path, target_);
         EXPECT_TRUE(package_->IsValid()) << package_->RefusalReason();
-        return ApplyPackage(*package_);
+        return ApplyPackage(*package_, fe);
     }
     std::vector<int> States() const {
         std::vector<int> s;
@@ -435,18 +436,39 @@ TEST_F(ApplyTest, UndefinedOperationIsSkippedAsAnError) {
     EXPECT_FALSE(FileExists(At("odd.dat")));
 }
 
+// The front end is lent for the call only: its display is closed before ApplyPackage
+// returns, however the apply ends, and the package keeps no pointer to it afterwards, so a
+// package may outlive the front end it was applied with.
+TEST_F(ApplyTest, FrontEndIsUsedOnlyDuringTheApply) {
+    for (bool cancel : {false, true}) {
+        plan_ = PackagePlan();
+        plan_.Add("a.dat", ToBytes("a"));
+        {
+            FakeFrontEnd fe;
+            fe.cancel_at_pump = cancel ? 1 : 0;
+            fe.answers = {true};
+            EXPECT_EQ(Apply(&fe), cancel ? kApplyAborted : kApplyDone);
+            EXPECT_EQ(fe.opened, 1);
+            EXPECT_EQ(fe.closed, 1);
+            EXPECT_EQ(package_->frontend, nullptr);
+        }
+        package_.reset();  // after its front end is gone
+        std::remove(At("a.dat").c_str());
+    }
+}
+
 TEST_F(ApplyTest, RefusedPackagesShowNothing) {
     plan_.Add("a.dat", ToBytes("a"));
     std::string path = root_ / "p.upg";
     plan_.Write(path);
-    auto no_messages = UpgradePackage::OpenFull(&fe_, path.c_str(), target_.c_str());
-    EXPECT_EQ(ApplyPackage(*no_messages), kApplyAborted);
+    auto no_messages = UpgradePackage::OpenFull(path.c_str(), target_.c_str());
+    EXPECT_EQ(ApplyPackage(*no_messages, &fe_), kApplyAborted);
     auto header_only = UpgradePackage::OpenHeader(path.c_str());
     header_only->AttachMessages(LoadShippedMessages());
-    EXPECT_EQ(ApplyPackage(*header_only), kApplyAborted);
+    EXPECT_EQ(ApplyPackage(*header_only, &fe_), kApplyAborted);
     WriteFileText(root_ / "bad.upg", "[QXUPD]");
-    auto broken = OpenForApply(root_ / "bad.upg", target_, &fe_);
-    EXPECT_EQ(ApplyPackage(*broken), kApplyAborted);
+    auto broken = OpenForApply(root_ / "bad.upg", target_);
+    EXPECT_EQ(ApplyPackage(*broken, &fe_), kApplyAborted);
     EXPECT_EQ(fe_.opened, 0);
     EXPECT_FALSE(FileExists(At("a.dat")));
 }
@@ -457,10 +479,10 @@ TEST_F(ApplyTest, WorksWithoutFrontEndAndFromCompressedPackages) {
     plan_.Add("added.dat", ToBytes("x"));
     std::string path = root_ / "p.upg";
     plan_.Write(path, 9);
-    auto package = OpenForApply(path, target_, nullptr);
+    auto package = OpenForApply(path, target_);
     ASSERT_TRUE(package->IsCompressed());
     Aborted = 1;  // left over from an earlier run: a new run starts clean
-    EXPECT_EQ(ApplyPackage(*package), kApplyDone);
+    EXPECT_EQ(ApplyPackage(*package, nullptr), kApplyDone);
     EXPECT_EQ(ReadFileBytes(At("game.dat")), kNew);
 
     // Questions without a front end are answered No.
@@ -468,7 +490,7 @@ TEST_F(ApplyTest, WorksWithoutFrontEndAndFromCompressedPackages) {
     PackagePlan ask;
     ask.Add("game.dat", ToBytes("again"), 1, 0);
     ask.Write(path);
-    package = OpenForApply(path, target_, nullptr);
-    EXPECT_EQ(ApplyPackage(*package), kApplyAborted);
+    package = OpenForApply(path, target_);
+    EXPECT_EQ(ApplyPackage(*package, nullptr), kApplyAborted);
     EXPECT_EQ(ReadFileBytes(At("game.dat")), kNew);
 }

@@ -226,7 +226,7 @@ protected:
     bool Matches() {
         std::string path = root_ / "p.upg";
         plan_.Write(path);
-        auto package = UpgradePackage::OpenFull(nullptr, path.c_str(), dir_.c_str());
+        auto package = UpgradePackage::OpenFull(path.c_str(), dir_.c_str());
         EXPECT_TRUE(package->IsValid());
         return InstallationMatches(*package);
     }

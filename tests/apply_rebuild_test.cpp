@@ -3,6 +3,7 @@
 // percentage.
 #include <gtest/gtest.h>
 
+#include "apply/driver.h"
 #include "apply/progress.h"
 #include "apply/rebuild.h"
 #include "io/stream.h"
@@ -27,11 +28,13 @@ public:
         }
         std::string path = dir_ / "s.upg";
         plan.Write(path);
-        package = OpenForApply(path, dir_.Path(), frontend);
+        package = OpenForApply(path, dir_.Path());
         EXPECT_TRUE(package->IsValid());
+        lend.reset(new FrontEndScope(*package, frontend));
         ResetProgressState();
     }
     std::unique_ptr<UpgradePackage> package;
+    std::unique_ptr<FrontEndScope> lend;  // gone before the package
 
 private:
     TempDir dir_;

@@ -33,7 +33,7 @@ protected:
     void Folder(const std::string& folder) { fs::create_directories(root_ / folder); }
     std::string Search(const std::vector<std::string>& roots) {
         char found[os::kMaxPath] = "unchanged";
-        if (!LocateInstalledTarget(nullptr, package_path_.c_str(), found, roots)) return "";
+        if (!LocateInstalledTarget(package_path_.c_str(), found, roots)) return "";
         return found;
     }
 
@@ -118,10 +118,10 @@ TEST_F(SearchTest, SearchRestoresTheCurrentFolderAndSkipsUnfitPaths) {
 TEST_F(SearchTest, CheckTargetFolder) {
     Installation("inst");
     Folder("empty");
-    EXPECT_EQ(CheckTargetFolder(nullptr, package_path_.c_str(), (root_ / "inst").c_str()), 1);
-    EXPECT_EQ(CheckTargetFolder(nullptr, package_path_.c_str(), (root_ / "empty").c_str()), 0);
-    EXPECT_EQ(CheckTargetFolder(nullptr, (packages_ / "absent.upg").c_str(), (root_ / "inst").c_str()), 0);
+    EXPECT_EQ(CheckTargetFolder(package_path_.c_str(), (root_ / "inst").c_str()), 1);
+    EXPECT_EQ(CheckTargetFolder(package_path_.c_str(), (root_ / "empty").c_str()), 0);
+    EXPECT_EQ(CheckTargetFolder((packages_ / "absent.upg").c_str(), (root_ / "inst").c_str()), 0);
     char found[os::kMaxPath] = "unchanged";
-    EXPECT_EQ(LocateInstalledTarget(nullptr, (packages_ / "absent.upg").c_str(), found, {root_.Path()}), 0);
+    EXPECT_EQ(LocateInstalledTarget((packages_ / "absent.upg").c_str(), found, {root_.Path()}), 0);
     EXPECT_STREQ(found, "unchanged");
 }

@@ -76,9 +76,9 @@ void CopyTree(const std::string& from, const std::string& to) {
                                          const std::string& new_dir, const std::string& work) {
     CopyTree(old_dir, work);
     FakeFrontEnd frontend;
-    auto p = OpenForApply(package, work, &frontend);
+    auto p = OpenForApply(package, work);
     if (!p->IsValid()) return ::testing::AssertionFailure() << "invalid: " << p->RefusalReason();
-    const ApplyResult result = ApplyPackage(*p);
+    const ApplyResult result = ApplyPackage(*p, &frontend);
     p.reset();
     if (result != kApplyDone || !frontend.questions.empty())
         return ::testing::AssertionFailure() << "result " << result << ", " << frontend.questions.size() << " questions";
@@ -204,7 +204,7 @@ TEST(BuilderPackage, GeneratedTreesRoundTripPlainAndCompressed) {
         EXPECT_FALSE(FileExists(o.output + ".part"));
         EXPECT_LT(summary.plain_bytes, 300000u / 4) << "the big file should be mostly copied";
 
-        auto p = UpgradePackage::OpenFull(nullptr, o.output.c_str(), dir.Path().c_str());
+        auto p = UpgradePackage::OpenFull(o.output.c_str(), dir.Path().c_str());
         ASSERT_TRUE(p->IsValid());
         EXPECT_EQ(p->IsCompressed(), compression > 0);
         EXPECT_STREQ(p->Title, "Test upgrade");
@@ -249,7 +249,7 @@ TEST(BuilderPackage, IdenticalTreesGiveAnEmptyPackage) {
     std::vector<std::string> errors;
     ASSERT_TRUE(BuildPackage(Options(dir), nullptr, &summary, &errors)) << Joined(errors);
     EXPECT_EQ(summary.unchanged, 2);
-    auto p = UpgradePackage::OpenFull(nullptr, (dir / "out.upg").c_str(), dir.Path().c_str());
+    auto p = UpgradePackage::OpenFull((dir / "out.upg").c_str(), dir.Path().c_str());
     ASSERT_TRUE(p->IsValid());
     EXPECT_EQ(p->EntryCount, 0);
     p.reset();
@@ -274,7 +274,7 @@ TEST(BuilderPackage, FileReplacedByFolderOfTheSameName) {
     SetStamp(dir / "new/keep.txt", OldStamp());
     std::vector<std::string> errors;
     ASSERT_TRUE(BuildPackage(Options(dir), nullptr, nullptr, &errors)) << Joined(errors);
-    auto p = UpgradePackage::OpenFull(nullptr, (dir / "out.upg").c_str(), dir.Path().c_str());
+    auto p = UpgradePackage::OpenFull((dir / "out.upg").c_str(), dir.Path().c_str());
     ASSERT_TRUE(p->IsValid());
     ASSERT_EQ(p->entries.size(), 4u);
     EXPECT_STREQ(p->entries[0].name, "data");
@@ -395,7 +395,7 @@ TEST(BuilderPackage, ExcludesPoliciesAndDescriptions) {
     o.description = "Line one\nLine two";
     std::vector<std::string> errors;
     ASSERT_TRUE(BuildPackage(o, nullptr, nullptr, &errors)) << Joined(errors);
-    auto p = UpgradePackage::OpenFull(nullptr, o.output.c_str(), dir.Path().c_str());
+    auto p = UpgradePackage::OpenFull(o.output.c_str(), dir.Path().c_str());
     ASSERT_TRUE(p->IsValid());
     EXPECT_STREQ(p->Description.get(), "Line one\r\nLine two");
     std::map<std::string, const FileEntry*> by_name;

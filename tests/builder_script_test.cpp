@@ -91,9 +91,9 @@ int CountOf(const std::vector<Command>& commands, std::function<bool(const Comma
     plan.Raw(r, script);
     plan.Write(dir / "p.upg");
     FakeFrontEnd frontend;
-    auto package = OpenForApply(dir / "p.upg", target, &frontend);
+    auto package = OpenForApply(dir / "p.upg", target);
     if (!package->IsValid()) return ::testing::AssertionFailure() << "the package does not read back";
-    const ApplyResult result = ApplyPackage(*package);
+    const ApplyResult result = ApplyPackage(*package, &frontend);
     package.reset();
     if (result != kApplyDone)
         return ::testing::AssertionFailure() << "apply result " << result << ", " << frontend.questions.size()

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "apply/frontend.h"
 #include "package/package.h"
 #include "package/writer.h"
 #include "support/test_util.h"
@@ -65,7 +64,7 @@ std::string Write(const TempDir& dir, const std::string& name, const Bytes& byte
 }
 
 std::unique_ptr<UpgradePackage> Full(const std::string& path, const std::string& target = "") {
-    return UpgradePackage::OpenFull(nullptr, path.c_str(), target.c_str());
+    return UpgradePackage::OpenFull(path.c_str(), target.c_str());
 }
 
 void ExpectSameIdentity(const FileIdentity& a, const FileIdentity& b) {
@@ -73,20 +72,6 @@ void ExpectSameIdentity(const FileIdentity& a, const FileIdentity& b) {
     EXPECT_EQ(a.size, b.size);
     EXPECT_EQ(a.check, b.check);
 }
-
-class CountingFrontEnd : public ApplyFrontEnd {
-public:
-    void OpenProgress() override {}
-    void CloseProgress() override { ++closed; }
-    void SetProgressCaption(const char*) override {}
-    void SetProgressItem(int, const char*) override {}
-    void RefreshProgress() override {}
-    void PaintPercentBar(int) override {}
-    void PumpMessages() override {}
-    bool AskYesNo(const char*, const char*) override { return true; }
-    void Inform(const char*, const char*) override {}
-    int closed = 0;
-};
 
 }  // namespace
 
@@ -163,21 +148,14 @@ TEST(PackageReader, HeaderChecks) {
     EXPECT_FALSE(UpgradePackage::OpenHeader(Write(dir, "cut.upg", whole).c_str())->IsValid());
     EXPECT_FALSE(UpgradePackage::OpenHeader(Write(dir, "short.upg", Bytes(whole.begin(), whole.begin() + 9)).c_str())->IsValid());
 
-    // A missing file: invalid, no entries, and safe to close even with progress shown.
-    CountingFrontEnd ui;
-    {
-        const std::string missing = dir / "missing.upg";
-        EXPECT_FALSE(UpgradePackage::OpenHeader(missing.c_str())->IsValid());
-        auto p = UpgradePackage::OpenFull(&ui, missing.c_str(), dir.Path().c_str());
-        EXPECT_FALSE(p->IsValid());
-        EXPECT_EQ(p->ProgressTotal, 0u);
-        EXPECT_TRUE(p->entries.empty());
-        EXPECT_FALSE(p->RefusalReason().empty());
-        p->progress_open = true;
-    }
-    EXPECT_EQ(ui.closed, 1);
-    { auto p = UpgradePackage::OpenFull(&ui, Write(dir, "ok.upg", Sample().Build(0)).c_str(), ""); }
-    EXPECT_EQ(ui.closed, 1) << "no progress display was opened";
+    // A missing file: invalid, no entries.
+    const std::string missing = dir / "missing.upg";
+    EXPECT_FALSE(UpgradePackage::OpenHeader(missing.c_str())->IsValid());
+    auto p = UpgradePackage::OpenFull(missing.c_str(), dir.Path().c_str());
+    EXPECT_FALSE(p->IsValid());
+    EXPECT_EQ(p->ProgressTotal, 0u);
+    EXPECT_TRUE(p->entries.empty());
+    EXPECT_FALSE(p->RefusalReason().empty());
 }
 
 TEST(PackageReader, EntryCounts) {

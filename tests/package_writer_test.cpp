@@ -91,7 +91,7 @@ TEST(PackageFileWriter, StreamsTheSamePackageAsTheInMemoryForm) {
             EXPECT_EQ(back, plain);
             EXPECT_FALSE(inflating.HasError());
         }
-        auto p = UpgradePackage::OpenFull(nullptr, path.c_str(), dir.Path().c_str());
+        auto p = UpgradePackage::OpenFull(path.c_str(), dir.Path().c_str());
         ASSERT_TRUE(p->IsValid()) << p->RefusalReason();
         EXPECT_EQ(p->ProgressTotal, content.size() + 1);
     }

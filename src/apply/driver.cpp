@@ -20,6 +20,26 @@
 
 namespace {
 
+// The progress display for the length of one apply: opened (which also resets the shared
+// progress values) when made, closed when destroyed, whatever way the apply ends.
+class ProgressDisplay {
+public:
+    explicit ProgressDisplay(ApplyFrontEnd* frontend) : frontend_(frontend) {
+        if (frontend_ != nullptr)
+            frontend_->OpenProgress();
+        else
+            ResetProgressState();
+    }
+    ~ProgressDisplay() {
+        if (frontend_ != nullptr) frontend_->CloseProgress();
+    }
+    ProgressDisplay(const ProgressDisplay&) = delete;
+    ProgressDisplay& operator=(const ProgressDisplay&) = delete;
+
+private:
+    ApplyFrontEnd* frontend_;
+};
+
 // Buffer size of the old-file and output streams during the build.
 constexpr uint32_t kStreamBuffer = 64 * 1024;
 
@@ -253,19 +273,22 @@ void CleanUpTemporaryFiles(UpgradePackage& package) {
     if (JoinPath(temp, sizeof temp, package.target_folder, kTempFolderName)) RemoveFolder(temp);
 }
 
-ApplyResult ApplyPackage(UpgradePackage& package) {
+FrontEndScope::FrontEndScope(UpgradePackage& package, ApplyFrontEnd* frontend)
+    : package_(package), previous_(package.frontend) {
+    package_.frontend = frontend;
+}
+
+FrontEndScope::~FrontEndScope() { package_.frontend = previous_; }
+
+ApplyResult ApplyPackage(UpgradePackage& package, ApplyFrontEnd* frontend) {
     if (!package.IsValid() || !package.IsFull() || package.ProgressTotal == 0 || !package.HasMessages() ||
         !package.stream) {
         return kApplyAborted;
     }
     package.commit_failures.clear();
-    if (package.frontend != nullptr) {
-        package.frontend->OpenProgress();  // also resets the shared progress values
-        package.progress_open = true;
-    } else {
-        ResetProgressState();
-    }
-    if (package.frontend != nullptr) package.frontend->SetProgressCaption(package.Message(kMsgCaption));
+    FrontEndScope lend(package, frontend);
+    ProgressDisplay display(frontend);
+    if (frontend != nullptr) frontend->SetProgressCaption(package.Message(kMsgCaption));
     SetItem(package, kItemButton, package.Message(kMsgCancel));
     SetItem(package, kItemFileName, " ");
     SetItem(package, kItemDescription, " ");

@@ -12,7 +12,26 @@ enum ApplyResult : int {
                            // UpgradePackage::commit_failures
 };
 
-ApplyResult ApplyPackage(UpgradePackage& package);
+// Applies the fully opened package (with its message table attached) to its target
+// folder. `frontend` (may be null: every question is then answered No) shows the progress
+// for the length of the call only: it is opened at the start and closed before returning.
+ApplyResult ApplyPackage(UpgradePackage& package, ApplyFrontEnd* frontend);
+
+// Lends a front end to a package for one scope: the engine (PollCancel, the rebuild's
+// progress, the questions) reaches its user through package.frontend only while this
+// object lives, and the package holds no front end before or after.
+class FrontEndScope {
+public:
+    FrontEndScope(UpgradePackage& package, ApplyFrontEnd* frontend);
+    ~FrontEndScope();
+    FrontEndScope(const FrontEndScope&) = delete;
+    FrontEndScope& operator=(const FrontEndScope&) = delete;
+
+private:
+    UpgradePackage& package_;
+    ApplyFrontEnd* previous_;
+};
+
 // The per-file yes/no question built from message lines `first` and `second`.
 bool AskUser(UpgradePackage& package, const FileEntry& entry, int first, int second);
 // Deletes the temporary files (except those kept after a failed commit) and the

@@ -52,10 +52,9 @@ bool SearchInstalledTarget(UpgradePackage& package, const std::vector<std::strin
     return false;
 }
 
-int LocateInstalledTarget(ApplyFrontEnd* frontend, const char* package_path, char* target,
-                          const std::vector<std::string>& roots) {
+int LocateInstalledTarget(const char* package_path, char* target, const std::vector<std::string>& roots) {
     const char* placeholder = roots.empty() ? "C:\\" : roots.front().c_str();
-    std::unique_ptr<UpgradePackage> package = UpgradePackage::OpenFull(frontend, package_path, placeholder);
+    std::unique_ptr<UpgradePackage> package = UpgradePackage::OpenFull(package_path, placeholder);
     if (!package || !package->IsValid()) return 0;
     if (!SearchInstalledTarget(*package, roots)) return 0;
     char folder[os::kMaxPath];
@@ -69,8 +68,8 @@ int LocateInstalledTarget(ApplyFrontEnd* frontend, const char* package_path, cha
     return 1;
 }
 
-int CheckTargetFolder(ApplyFrontEnd* frontend, const char* package_path, const char* folder) {
-    std::unique_ptr<UpgradePackage> package = UpgradePackage::OpenFull(frontend, package_path, folder);
+int CheckTargetFolder(const char* package_path, const char* folder) {
+    std::unique_ptr<UpgradePackage> package = UpgradePackage::OpenFull(package_path, folder);
     if (!package || !package->IsValid()) return 0;
     return InstallationMatches(*package) ? 1 : 0;
 }

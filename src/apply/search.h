@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-class ApplyFrontEnd;
 class UpgradePackage;
 
 // Searches `roots` breadth-first (one root completely before the next); the first folder
@@ -14,7 +13,6 @@ class UpgradePackage;
 bool SearchInstalledTarget(UpgradePackage& package, const std::vector<std::string>& roots);
 // Opens the package fully and searches; on success writes the found folder (without a
 // final separator unless it is a root, last component as stored) into target (260 bytes).
-int LocateInstalledTarget(ApplyFrontEnd* frontend, const char* package_path, char* target,
-                          const std::vector<std::string>& roots);
+int LocateInstalledTarget(const char* package_path, char* target, const std::vector<std::string>& roots);
 // Nonzero when `folder` passes the installation match test.
-int CheckTargetFolder(ApplyFrontEnd* frontend, const char* package_path, const char* folder);
+int CheckTargetFolder(const char* package_path, const char* folder);

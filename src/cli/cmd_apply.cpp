@@ -33,7 +33,7 @@ void PrintPackageTexts(const char* path) {
 
 // Finds the target folder: the named one, or the first folder under the roots that passes
 // the installation match test. False when the search finds nothing.
-bool ChooseTarget(const ApplyOptions& options, ConsoleFrontEnd& frontend, std::string* target) {
+bool ChooseTarget(const ApplyOptions& options, std::string* target) {
     if (!options.folder.empty()) {
         *target = options.folder;
         return true;
@@ -41,7 +41,7 @@ bool ChooseTarget(const ApplyOptions& options, ConsoleFrontEnd& frontend, std::s
     std::vector<std::string> roots = options.roots.empty() ? DefaultSearchRoots() : options.roots;
     std::printf("Searching for installed components...\n");
     char found[os::kMaxPath] = {};
-    if (!LocateInstalledTarget(&frontend, options.package.c_str(), found, roots)) {
+    if (!LocateInstalledTarget(options.package.c_str(), found, roots)) {
         std::printf("No installed copy that this upgrade applies to was found under:");
         for (const std::string& root : roots) std::printf(" %s", root.c_str());
         std::printf("\nName the folder to upgrade: ambrel apply PACKAGE DIR\n");
@@ -75,11 +75,11 @@ int RunApply(const ApplyOptions& options) {
         }
     }
     std::string target;
-    if (!ChooseTarget(options, frontend, &target)) return kExitFailed;
+    if (!ChooseTarget(options, &target)) return kExitFailed;
 
     PrintPackageTexts(options.package.c_str());
     std::printf("Target:      %s\n", target.c_str());
-    if (!options.folder.empty() && !CheckTargetFolder(&frontend, options.package.c_str(), target.c_str())) {
+    if (!options.folder.empty() && !CheckTargetFolder(options.package.c_str(), target.c_str())) {
         std::printf("\nInvalid target folder!\n"
                     "The selected directory (as shown below) does not contain the necessary files to "
                     "receive an upgrade.\n  %s\n", target.c_str());
@@ -89,15 +89,15 @@ int RunApply(const ApplyOptions& options) {
         return kExitFailed;
     }
 
-    auto package = UpgradePackage::OpenFull(&frontend, options.package.c_str(), target.c_str());
+    auto package = UpgradePackage::OpenFull(options.package.c_str(), target.c_str());
     if (!package->IsValid()) {
         ReportInvalidPackage(package.get());
         return kExitInvalid;
     }
     package->AttachMessages(LoadMessages());
-    ApplyResult result = ApplyPackage(*package);
+    ApplyResult result = ApplyPackage(*package, &frontend);  // closes its progress display
     std::vector<CommitFailure> failures = package->commit_failures;
-    package.reset();  // closes the progress display before the final words
+    package.reset();
     switch (result) {
         case kApplyDone:
             std::printf("%s\n", kApplied);

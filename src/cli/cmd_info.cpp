@@ -75,7 +75,7 @@ int RunInfo(const InfoOptions& options) {
         return kExitInvalid;
     }
     header.reset();  // the package file is opened without sharing: one object at a time
-    auto package = UpgradePackage::OpenFull(nullptr, options.package.c_str(), ".");
+    auto package = UpgradePackage::OpenFull(options.package.c_str(), ".");
     auto messages = LoadMessages();
     if (options.json) {
         std::printf("%s\n", PackageJson(*package, *messages).dump(2, ' ', false,

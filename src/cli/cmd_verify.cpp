@@ -18,7 +18,7 @@ int RunVerify(const VerifyOptions& options) {
     auto header = UpgradePackage::OpenHeader(options.package.c_str());
     bool header_valid = header->IsValid();
     header.reset();
-    auto package = UpgradePackage::OpenFull(nullptr, options.package.c_str(), options.folder.c_str());
+    auto package = UpgradePackage::OpenFull(options.package.c_str(), options.folder.c_str());
     if (!header_valid || !package->IsValid() || package->ProgressTotal == 0) {
         ReportInvalidPackage(package.get());
         return kExitInvalid;

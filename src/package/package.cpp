@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "apply/frontend.h"
 #include "package/zlib_stream.h"
 
 namespace {
@@ -84,11 +83,9 @@ std::unique_ptr<UpgradePackage> UpgradePackage::OpenHeader(const char* path) {
     return package;
 }
 
-std::unique_ptr<UpgradePackage> UpgradePackage::OpenFull(ApplyFrontEnd* frontend, const char* path,
-                                                         const char* target) {
+std::unique_ptr<UpgradePackage> UpgradePackage::OpenFull(const char* path, const char* target) {
     std::unique_ptr<UpgradePackage> package = OpenHeader(path);
     package->full_ = true;
-    package->frontend = frontend;
     package->ProgressDone = 1;
     // A package whose header fails has no table worth reading; name the first reason.
     if (std::memcmp(package->Marker, kPlainMarker, sizeof package->Marker) != 0) {
@@ -104,10 +101,6 @@ std::unique_ptr<UpgradePackage> UpgradePackage::OpenFull(ApplyFrontEnd* frontend
     }
     package->SetTargetFolder(target);
     return package;
-}
-
-UpgradePackage::~UpgradePackage() {
-    if (progress_open && frontend != nullptr) frontend->CloseProgress();
 }
 
 bool UpgradePackage::IsValid() const {

@@ -37,11 +37,8 @@ public:
     // leaves the stream in its error state, which IsValid reports.
     static std::unique_ptr<UpgradePackage> OpenHeader(const char* path);
     // Also reads the entry table and keeps `target` (a separator is appended when
-    // missing). `frontend` (may be null) is the user interface of a later apply. A refused
-    // entry table leaves ProgressTotal 0.
-    static std::unique_ptr<UpgradePackage> OpenFull(ApplyFrontEnd* frontend, const char* path,
-                                                    const char* target);
-    ~UpgradePackage();
+    // missing). A refused entry table leaves ProgressTotal 0.
+    static std::unique_ptr<UpgradePackage> OpenFull(const char* path, const char* target);
 
     // Marker, format version, no stream error; after a full open also a readable entry
     // table of at most 10000 entries with safe names and a target folder that fits.
@@ -67,8 +64,10 @@ public:
     char Title[kTitleSize] = {};
     std::unique_ptr<char[]> Description;  // kDescriptionSize bytes
     std::vector<FileEntry> entries;       // full open only
-    ApplyFrontEnd* frontend = nullptr;    // not owned
-    bool progress_open = false;           // the front end shows this package's progress
+    // The user interface of the apply that is running; set only by a FrontEndScope (see
+    // apply/driver.h) and null outside it, so the package never calls a front end that
+    // may be gone.
+    ApplyFrontEnd* frontend = nullptr;
     int32_t ProgressDone = 0;
     uint32_t ProgressTotal = 0;
     char target_folder[os::kMaxPath] = {};  // always ends with a separator

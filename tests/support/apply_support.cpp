@@ -116,9 +116,8 @@ std::unique_ptr<MessageTable> LoadShippedMessages() {
     return MessageTable::LoadFromResource(nullptr, os::ResourceName{MessageTable::kResourceId, nullptr});
 }
 
-std::unique_ptr<UpgradePackage> OpenForApply(const std::string& package, const std::string& target,
-                                             ApplyFrontEnd* frontend) {
-    std::unique_ptr<UpgradePackage> p = UpgradePackage::OpenFull(frontend, package.c_str(), target.c_str());
+std::unique_ptr<UpgradePackage> OpenForApply(const std::string& package, const std::string& target) {
+    std::unique_ptr<UpgradePackage> p = UpgradePackage::OpenFull(package.c_str(), target.c_str());
     p->AttachMessages(LoadShippedMessages());
     return p;
 }

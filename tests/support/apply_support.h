@@ -40,8 +40,7 @@ public:
 
 std::unique_ptr<MessageTable> LoadShippedMessages();
 // Opens the package fully with `target`, attaches the shipped message table.
-std::unique_ptr<UpgradePackage> OpenForApply(const std::string& package, const std::string& target,
-                                             ApplyFrontEnd* frontend);
+std::unique_ptr<UpgradePackage> OpenForApply(const std::string& package, const std::string& target);
 
 // The shipped texts of the message lines the tests compare with.
 extern const char* const kLine[21];

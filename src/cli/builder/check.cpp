@@ -153,14 +153,14 @@ bool CheckPackage(const std::string& package_path, const std::vector<CheckEntry>
     if (ok) {
         CheckFrontEnd frontend;
         std::unique_ptr<UpgradePackage> package =
-            UpgradePackage::OpenFull(&frontend, package_path.c_str(), (root + os::kSeparator).c_str());
+            UpgradePackage::OpenFull(package_path.c_str(), (root + os::kSeparator).c_str());
         if (!package->IsValid()) {
             *error = "the package does not read back";
             if (!package->RefusalReason().empty()) *error += ": " + package->RefusalReason();
             ok = false;
         } else {
             package->AttachMessages(MessageTable::LoadFromResource(nullptr, {MessageTable::kResourceId, nullptr}));
-            const ApplyResult result = ApplyPackage(*package);
+            const ApplyResult result = ApplyPackage(*package, &frontend);
             package.reset();
             if (!frontend.questions.empty()) {
                 *error = "applying the package asked a question: " + frontend.questions.front();
