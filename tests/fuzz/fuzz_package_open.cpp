@@ -4,11 +4,13 @@
 // one holds only entries the engine can act on safely.
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "apply/driver.h"
 #include "fuzz_support.h"
 #include "io/file_ops.h"
+#include "package/entry_name.h"
 #include "package/package.h"
 
 namespace {
@@ -23,11 +25,19 @@ void CheckAccepted(UpgradePackage& package) {
     Require(package.entries.size() == expected && expected <= static_cast<size_t>(kMaxEntries));
     uint64_t sum = 0;
     char path[os::kMaxPath];
+    std::set<std::string> keys;
     for (size_t i = 0; i < package.entries.size(); ++i) {
         const FileEntry& e = package.entries[i];
         Require(std::memchr(e.name, 0, sizeof e.name) != nullptr);
         Require(std::memchr(e.Description, 0, sizeof e.Description) != nullptr);
-        Require(IsSafeEntryName(e.name));
+        // Names are kept in their plain form, have no problem, and no two name one file.
+        Require(EntryNameProblem(e.name).empty());
+        char again[sizeof e.name];
+        std::memcpy(again, e.name, sizeof again);
+        NormalizeEntryName(again);
+        Require(std::strcmp(again, e.name) == 0);
+        for (const char* c = e.name; *c != '\0'; ++c) Require(static_cast<unsigned char>(*c) >= 0x20);
+        Require(keys.insert(EntryNameKey(e.name)).second);
         if (HasNewIdentity(e.Operation)) sum += e.NewIdentity.size;
         // Composed paths are refused when they do not fit, never cut.
         if (JoinPath(path, sizeof path, package.target_folder, e.name)) Require(std::strlen(path) < sizeof path);

@@ -1,7 +1,8 @@
 // Fuzz target: the rebuild interpreter with a fuzzed script and a fuzzed old file, writing
 // to memory streams (input layout: see SplitRebuildInput). Each script runs twice: for an
 // entry that is built and for one that is skipped (no streams); both must leave the
-// package stream at the same place, so that the next entry's script is found either way.
+// package stream at the same place, so that the next entry's script is found either way,
+// and the built output never passes the entry's new size.
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -43,11 +44,10 @@ uint32_t Run(UpgradePackage& package, const RebuildInput& in, uint32_t total, bo
     package.stream.reset(new TCVLFlatRamStream(script.data(), in.script_size, in.script_size));
     package.ProgressDone = 1;
     package.ProgressTotal = total;
-    package.entries[0].NewIdentity.size = in.new_size;
     ResetProgressState();
     TCVLFlatRamStream old_file(old_copy.data(), in.old_size, in.old_size);
-    TCVLFlatRamStream output(0, 64 * 1024);
-    Require(ReconstructFile(package, built ? &old_file : nullptr, built ? &output : nullptr) == 0);
+    TCVLFlatRamStream output(0, 4096);
+    Require(ReconstructFile(package, built ? &old_file : nullptr, built ? &output : nullptr, in.new_size) == 0);
     const uint32_t read = package.stream->Tell();
     package.stream.reset();
     if (written != nullptr) *written = output.Size();
@@ -64,5 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t built = Run(package, in, total, true, &written);
     const uint32_t skipped = Run(package, in, total, false, nullptr);
     Require(built == skipped);
+    Require(written <= in.new_size);
     return 0;
 }
