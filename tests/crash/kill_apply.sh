@@ -3,10 +3,12 @@
 # removes, nested folders) is killed with SIGKILL at random moments. After each kill every
 # user file must be its old or its new version (never missing, never cut short), and a
 # second run of the same package must finish the job: the tree then equals the new tree.
-# Kills aim at the whole run and, more often, at the short commit phase.
+# Kills aim at the verify and build phases and, more often, at the short commit phase. The
+# summary counts what each kill left: all old, mixed, all new, finished before the kill.
 # Usage: kill_apply.sh AMBREL KILLS [SEED]
 set -u
-ambrel=$1 kills=$2
+ambrel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+kills=$2
 RANDOM=${3:-$$}
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
@@ -77,50 +79,61 @@ check_between() {
 
 same_as_new() { diff <(hashes target) <(hashes new) >/dev/null; }
 
-# ---- Calibration: one full run, watching when the first file changes (the commit phase).
+# The number of files in the temporary folder; it falls once the commit phase moves them.
+temp_files() { ls target/__QXUPD_ 2>/dev/null | wc -l; }
+
+# ---- Calibration: one full run, watching when the built files start to move into place.
 rm -rf target && cp -rp old target
-watched=$(find target -type f | head -n 48)
 start=$(now_ms)
 "$ambrel" apply update.upg target --yes >first.log 2>&1 &
 pid=$!
-commit_at=""
-inodes=$(stat -c %i $watched 2>/dev/null)
+built=0 commit_at=""
 while kill -0 $pid 2>/dev/null; do
-  if [ -z "$commit_at" ] && [ "$(stat -c %i $watched 2>/dev/null)" != "$inodes" ]; then commit_at=$(( $(now_ms) - start )); fi
-  sleep 0.005
+  n=$(temp_files)
+  [ "$n" -gt "$built" ] && built=$n
+  [ -z "$commit_at" ] && [ "$n" -lt "$built" ] && commit_at=$(( $(now_ms) - start ))
+  sleep 0.002
 done
 wait $pid
 rc=$?
 total=$(( $(now_ms) - start ))
 [ $rc -eq 0 ] && same_as_new || { cat first.log; fail "an uninterrupted apply did not give the new tree (exit $rc)"; exit 1; }
 commit_at=${commit_at:-$((total * 9 / 10))}
-echo "calibration: apply takes ${total} ms, the commit phase starts at about ${commit_at} ms"
+commit_ms=$(( total - commit_at + 1 ))
+echo "calibration: apply takes ${total} ms; ${built} files are built, and moving them starts at about ${commit_at} ms"
 
-# ---- The kills.
+# ---- The kills: every third at a random moment before the commit phase, the others at a
+# random moment after the first built file has been moved into place.
 declare -A outcome
 declare -A second
 for k in $(seq 1 "$kills"); do
   rm -rf target && cp -rp old target
-  if [ $((k % 3)) -eq 1 ]; then
-    delay=$(( RANDOM % (commit_at + 1) ))
-  else
-    span=$(( total - commit_at + 200 ))
-    delay=$(( commit_at - 100 + RANDOM % span ))
-    [ $delay -lt 0 ] && delay=0
-  fi
   "$ambrel" apply update.upg target --yes >kill.log 2>&1 &
   pid=$!
+  if [ $((k % 3)) -eq 1 ]; then
+    delay=$(( RANDOM % (commit_at * 3 / 4 + 1) ))  # runs vary; stay clear of the commit
+  else
+    seen=0
+    while kill -0 $pid 2>/dev/null; do
+      n=$(temp_files)
+      [ "$n" -gt "$seen" ] && seen=$n
+      [ "$seen" -eq "$built" ] && [ "$n" -lt "$seen" ] && break
+      sleep 0.001
+    done
+    delay=$(( RANDOM % commit_ms ))
+  fi
   sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
   kill -9 $pid 2>/dev/null
   wait $pid 2>/dev/null
   state=$(check_between)
+  grep -q "The upgrade has been applied." kill.log && state=finished
   outcome[$state]=$(( ${outcome[$state]:-0} + 1 ))
   [ "$state" = broken ] && continue
   "$ambrel" apply update.upg target --yes >second.log 2>&1
   rc=$?
   second[$rc]=$(( ${second[$rc]:-0} + 1 ))
   if ! same_as_new; then
-    fail "kill $k at ${delay} ms ($state): the second run (exit $rc) did not finish the job"
+    fail "kill $k ($state): the second run (exit $rc) did not finish the job"
     tail -n 20 second.log
   elif [ -e target/__QXUPD_ ]; then
     fail "kill $k: the second run left the temporary folder"
@@ -128,7 +141,7 @@ for k in $(seq 1 "$kills"); do
 done
 
 summary="kills: $kills;"
-for s in old mixed new broken; do summary="$summary $s ${outcome[$s]:-0};"; done
+for s in old mixed new finished broken; do summary="$summary $s ${outcome[$s]:-0};"; done
 summary="$summary second runs by exit code:"
 for rc in "${!second[@]}"; do summary="$summary $rc x${second[$rc]}"; done
 echo "$summary"
