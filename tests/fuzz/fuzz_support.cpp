@@ -94,6 +94,7 @@ RebuildInput SplitRebuildInput(const uint8_t* data, size_t size) {
     uint8_t head[6] = {};
     std::copy(data, data + std::min<size_t>(size, sizeof head), head);
     in.new_size = head[0] | (head[1] << 8) | (head[2] << 16) | (static_cast<uint32_t>(head[3]) << 24);
+    if (in.new_size != 0xFFFFFFFFu) in.new_size &= 0xFFFF;
     const size_t rest = size > sizeof head ? size - sizeof head : 0;
     const uint8_t* p = data + (size > sizeof head ? sizeof head : size);
     in.old_size = static_cast<uint32_t>(std::min<size_t>(head[4] | (head[5] << 8), rest));

@@ -27,7 +27,8 @@ void WriteTree(const std::string& folder, const std::vector<TreeFile>& files);
 const std::vector<TreeFile>& ApplyOldTree();
 
 // Input of the rebuild target: u32 new size (little-endian), u16 old-file length, the
-// old file, then the script. Shorter inputs read the missing fields as 0.
+// old file, then the script. Shorter inputs read the missing fields as 0. The new size
+// keeps its low 16 bits (so a run writes at most 64 KiB) unless it is 0xFFFFFFFF.
 struct RebuildInput {
     uint32_t new_size = 0;
     const uint8_t* old_file = nullptr;
