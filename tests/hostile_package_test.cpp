@@ -123,11 +123,7 @@ protected:
         return ApplyPackage(*package_, &fe_);
     }
 
-    std::vector<int> States() const {
-        std::vector<int> s;
-        for (const FileEntry& e : package_->entries) s.push_back(e.state);
-        return s;
-    }
+    std::vector<int> States() const { return EntryStates(*package_); }
 
     TempDir root_;
     TempDir packages_;

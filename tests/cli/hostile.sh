@@ -9,7 +9,7 @@ set -u
 absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
 ambrel=$(absolute "$1")
 runner=${2:-}
-failures=0
+source "$(dirname "$0")/../support/cli_checks.sh"
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 cd "$work"
@@ -17,16 +17,6 @@ cd "$work"
 # Each run gets ten times what it needs on a slow emulator, so a loop over a 4 GiB count
 # shows up as a failure rather than a hang.
 run() { timeout 120 $runner "$ambrel" "$@" </dev/null; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect() {
-  local want=$1 what=$2
-  shift 2
-  "$@" >out.txt 2>&1
-  local got=$?
-  [ "$got" -eq "$want" ] || { fail "$what: exit $got, expected $want"; cat -v out.txt; }
-}
-has() { grep -q -- "$1" out.txt || { fail "$2: no \"$1\" in the output"; cat -v out.txt; }; }
-lacks() { ! grep -q -- "$1" out.txt || { fail "$2: \"$1\" in the output"; cat -v out.txt; }; }
 
 # ---- Package bytes ----------------------------------------------------------------------
 byte() { printf "\\$(printf '%03o' $(($1 & 255)))"; }

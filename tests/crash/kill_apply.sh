@@ -99,11 +99,10 @@ rc=$?
 total=$(( $(now_ms) - start ))
 [ $rc -eq 0 ] && same_as_new || { cat first.log; fail "an uninterrupted apply did not give the new tree (exit $rc)"; exit 1; }
 commit_at=${commit_at:-$((total * 9 / 10))}
-commit_ms=$(( total - commit_at + 1 ))
 echo "calibration: apply takes ${total} ms; ${built} files are built, and moving them starts at about ${commit_at} ms"
 
-# ---- The kills: every third at a random moment before the commit phase, the others at a
-# random moment after the first built file has been moved into place.
+# ---- The kills: every third at a random moment before the commit phase, the others when
+# a random number of the built files has been moved into place.
 declare -A outcome
 declare -A second
 for k in $(seq 1 "$kills"); do
@@ -112,17 +111,18 @@ for k in $(seq 1 "$kills"); do
   pid=$!
   if [ $((k % 3)) -eq 1 ]; then
     delay=$(( RANDOM % (commit_at * 3 / 4 + 1) ))  # runs vary; stay clear of the commit
+    sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
   else
+    # Kill once all but `left` built files have been moved into place.
+    left=$(( RANDOM % built ))
     seen=0
     while kill -0 $pid 2>/dev/null; do
       n=$(temp_files)
       [ "$n" -gt "$seen" ] && seen=$n
-      [ "$seen" -eq "$built" ] && [ "$n" -lt "$seen" ] && break
+      [ "$seen" -eq "$built" ] && [ "$n" -le "$left" ] && break
       sleep 0.001
     done
-    delay=$(( RANDOM % commit_ms ))
   fi
-  sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
   kill -9 $pid 2>/dev/null
   wait $pid 2>/dev/null
   state=$(check_between)
