@@ -79,30 +79,32 @@ check_between() {
 
 same_as_new() { diff <(hashes target) <(hashes new) >/dev/null; }
 
-# The number of files in the temporary folder; it falls once the commit phase moves them.
-temp_files() { ls target/__QXUPD_ 2>/dev/null | wc -l; }
+# Sets n to the number of files in the temporary folder, without starting a process (fast
+# enough to poll in a busy loop); it rises while files are built and falls once they are
+# moved into place.
+shopt -s nullglob
+count_temp() { local f=(target/__QXUPD_/*); n=${#f[@]}; }
 
-# ---- Calibration: one full run, watching when the built files start to move into place.
+# ---- Calibration: one full run, counting the files it builds.
 rm -rf target && cp -rp old target
 start=$(now_ms)
 "$ambrel" apply update.upg target --yes >first.log 2>&1 &
 pid=$!
-built=0 commit_at=""
+built=0
 while kill -0 $pid 2>/dev/null; do
-  n=$(temp_files)
+  count_temp
   [ "$n" -gt "$built" ] && built=$n
-  [ -z "$commit_at" ] && [ "$n" -lt "$built" ] && commit_at=$(( $(now_ms) - start ))
-  sleep 0.002
 done
 wait $pid
 rc=$?
 total=$(( $(now_ms) - start ))
 [ $rc -eq 0 ] && same_as_new || { cat first.log; fail "an uninterrupted apply did not give the new tree (exit $rc)"; exit 1; }
-commit_at=${commit_at:-$((total * 9 / 10))}
-echo "calibration: apply takes ${total} ms; ${built} files are built, and moving them starts at about ${commit_at} ms"
+[ "$built" -gt 1 ] || { fail "the calibration run saw no built files"; exit 1; }
+echo "calibration: apply takes ${total} ms and builds ${built} files"
 
-# ---- The kills: every third at a random moment before the commit phase, the others when
-# a random number of the built files has been moved into place.
+# ---- The kills, placed by watching the temporary folder: every third while the files are
+# verified or built (once a random number of them has been built), the others in the
+# commit phase (once all but a random number of them have been moved into place).
 declare -A outcome
 declare -A second
 for k in $(seq 1 "$kills"); do
@@ -110,17 +112,16 @@ for k in $(seq 1 "$kills"); do
   "$ambrel" apply update.upg target --yes >kill.log 2>&1 &
   pid=$!
   if [ $((k % 3)) -eq 1 ]; then
-    delay=$(( RANDOM % (commit_at * 3 / 4 + 1) ))  # runs vary; stay clear of the commit
-    sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
+    goal=$(( RANDOM % built ))
+    n=0
+    while kill -0 $pid 2>/dev/null && [ "$n" -lt "$goal" ]; do count_temp; done
   else
-    # Kill once all but `left` built files have been moved into place.
     left=$(( RANDOM % built ))
     seen=0
     while kill -0 $pid 2>/dev/null; do
-      n=$(temp_files)
+      count_temp
       [ "$n" -gt "$seen" ] && seen=$n
       [ "$seen" -eq "$built" ] && [ "$n" -le "$left" ] && break
-      sleep 0.001
     done
   fi
   kill -9 $pid 2>/dev/null
