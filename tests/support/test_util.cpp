@@ -9,6 +9,8 @@
 #include <fstream>
 #include <random>
 
+#include <sys/stat.h>
+
 #if !defined(_WIN32)
 #include <sys/resource.h>
 #endif
@@ -105,3 +107,8 @@ uint64_t PeakResidentBytes() {
     return static_cast<uint64_t>(usage.ru_maxrss) * 1024;  // reported in KiB
 #endif
 }
+
+bool IsPosix() { return os::kSeparator == '/'; }
+
+UmaskScope::UmaskScope(int mask) : saved_(static_cast<int>(umask(mask))) {}
+UmaskScope::~UmaskScope() { umask(saved_); }
