@@ -73,7 +73,7 @@ unchanged "control characters"
 expect 4 "apply with copies far beyond the old file" run apply copies.upg target --yes
 has "data.txt" "skipped entry named"
 cmp -s target/added.txt added.ref || fail "the entry after the skipped one was not applied"
-lacks "The upgrade has been applied." "skipped entry"
+lacks "^The upgrade has been applied\.$" "skipped entry"
 cmp -s target/data.txt target.orig/data.txt || fail "the skipped entry's file changed"
 [ -e target/__QXUPD_ ] && fail "the temporary folder was left behind"
 diff -r sentinel sentinel.orig >/dev/null || fail "copies: the folder beside the target changed"
@@ -86,7 +86,7 @@ rm -f target/added.txt
 run apply literal.upg target --yes >out.txt 2>&1
 rc=$?
 [ $rc -eq 1 ] || [ $rc -eq 4 ] || { fail "apply of a 4 GiB literal: exit $rc, expected 1 or 4"; cat -v out.txt; }
-lacks "The upgrade has been applied." "4 GiB literal"
+lacks "^The upgrade has been applied\.$" "4 GiB literal"
 unchanged "4 GiB literal"
 
 # 5. An Add-only package for a folder that does not exist writes nothing and says so.
@@ -94,7 +94,7 @@ unchanged "4 GiB literal"
 run apply add.upg missing-folder --yes >out.txt 2>&1
 rc=$?
 [ $rc -ne 0 ] || { fail "apply to a missing folder exited 0"; cat -v out.txt; }
-lacks "The upgrade has been applied." "missing folder"
+lacks "^The upgrade has been applied\.$" "missing folder"
 [ ! -e missing-folder ] || fail "the missing target folder was created"
 unchanged "missing folder"
 
