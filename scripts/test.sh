@@ -62,7 +62,8 @@ else
   failed=$((failed + 1))
 fi
 echo "== Fuzz targets (clang, libFuzzer)"
-if build "$root/build-fuzz" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DAMBREL_FUZZ=ON; then
+if build "$root/build-fuzz" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DAMBREL_FUZZ=ON \
+     -DAMBREL_NATIVE_TOOL="$root/build/ambrel"; then
   run_ctest "$root/build-fuzz"
 else
   failed=$((failed + 1))
