@@ -31,8 +31,10 @@
 #                                loader (cached in $AMBREL_WINE_TEMPLATES, default
 #                                /tmp/ambrel-wine-templates) in which Wine draws window frames
 #                                itself (X11 "Managed"=N: no window manager is needed) and
-#                                whose Z: drive (the host's root) is removed, so nothing can
-#                                walk the host's file system. About a quarter second.
+#                                whose Z: drive (the host's root) and links into the host
+#                                (the user folders) are removed, so nothing can walk the
+#                                host's file system. Wine's own fonts are installed into it.
+#                                About a quarter second.
 #   wine_c 'C:\a\b'              prints the host path of a path on C: of the current prefix
 #   wine_windows_dir             prints the prefix's Windows folder as Windows spells it
 #   xvfb_start [WxH]             starts Xvfb on a free display (default 1024x768, 24 bits)
@@ -95,6 +97,7 @@ WINE_PID=""
 WINE_LOG=""
 XVFB_PID=""
 WINE_NAME="wine test"
+WINE_TEMPLATE_RECIPE=2  # raise when the template is made differently, so old caches are not used
 
 wine_init() {
   EMULATOR=$1
@@ -123,7 +126,7 @@ _wine_template() {
   local version key
   version=$("$EMULATOR" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' '_')
   key=$(echo "$EMULATOR" | tr -c 'A-Za-z0-9\n' '_')
-  WINE_TEMPLATE="$root/$key-$version"
+  WINE_TEMPLATE="$root/$key-$version-$WINE_TEMPLATE_RECIPE"
   mkdir -p "$root"
   (
     flock 9
@@ -135,6 +138,11 @@ _wine_template() {
       # the windows need no window manager.
       "$EMULATOR" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
       "$WINESERVER" -w
+      # Wine's own fonts (Debian: fonts-wine) where every Wine finds them: the caption
+      # buttons need Marlett, the dialogs MS Sans Serif.
+      [ -d /usr/share/wine/fonts ] && cp -n /usr/share/wine/fonts/* "$WINE_TEMPLATE/drive_c/windows/Fonts/" 2>/dev/null
+      # The user folders Wine links to the host's home become plain folders.
+      find "$WINE_TEMPLATE/drive_c" -type l | while read -r link; do rm -f "$link" && mkdir -p "$link"; done
       [ -d "$WINE_TEMPLATE/drive_c" ] && touch "$WINE_TEMPLATE/.ambrel-ready"
     fi
   ) 9>"$root/.lock"
@@ -163,6 +171,9 @@ wine_new_prefix() {
     cp -a "$WINE_TEMPLATE" "$prefix"
   fi
   rm -f "$prefix/.ambrel-ready" "$prefix/dosdevices/z:"
+  # Links out of the prefix (Wine makes them for the user folders) would let a search walk
+  # the host; they become empty folders.
+  find "$prefix/drive_c" -type l | while read -r link; do rm -f "$link" && mkdir -p "$link"; done
   export WINEPREFIX=$prefix
 }
 
