@@ -131,6 +131,7 @@ wine_init() {
   [ -x "$WINESERVER" ] || WINESERVER=wineserver
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
   trap _wine_cleanup EXIT
+  trap 'exit 143' TERM INT  # so that the clean-up runs when a test is stopped
 }
 
 _wine_cleanup() {
@@ -471,10 +472,10 @@ wine_finish() {
 
 wizard_happy_path() {
   local limit=${1:-60}
-  win_wait "Corvelle Ambrel" 30 || return 1
-  win_wait_new "Ambrel" 30 || return 1
+  win_wait "Corvelle Ambrel" 90 || return 1
+  win_wait_new "Ambrel" 90 || return 1
   win_key "$WIN" Return
-  win_wait_new "Ambrel" 30 || return 1
+  win_wait_new "Ambrel" 45 || return 1
   win_key "$WIN" Return
   win_wait_any "$limit" "All Finished" "Upgrade Aborted" "Error" "Ambrel" || return 1
   local text
