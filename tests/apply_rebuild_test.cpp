@@ -85,6 +85,70 @@ TEST(ReconstructTest, CommandsBuildTheDocumentedExamples) {
     EXPECT_EQ(BuildWith({0x01, 0x02, 'o', 'k'}, ""), "ok");
 }
 
+// A memory stream that counts its reads: the work a script costs.
+class CountingStream : public TCVLFlatRamStream {
+public:
+    using TCVLFlatRamStream::TCVLFlatRamStream;
+    uint32_t Read(void* buf, uint32_t count) override {
+        ++reads;
+        return TCVLFlatRamStream::Read(buf, count);
+    }
+    int reads = 0;
+};
+
+// Tiny hostile scripts must not cost more than the old file, the package and the entry's
+// new size allow: copies of 4 GiB past the end of the old file, a literal that claims more
+// than the package holds, and output beyond the new size.
+TEST(ReconstructTest, WorkIsBoundedByTheOldFileThePackageAndTheNewSize) {
+    std::string old_text(10 * 1024, 'o');
+    {
+        ScriptWriter w;
+        for (int i = 0; i < 3; ++i) w.CopyFar(9 * 1024, 0xFFFFFFFFu);
+        w.Literal(std::string("!"));
+        w.End();
+        ScriptPackage p({w.bytes()});
+        CountingStream old_file(&old_text[0], static_cast<uint32_t>(old_text.size()),
+                                static_cast<uint32_t>(old_text.size()));
+        MemoryOut out;
+        EXPECT_EQ(ReconstructFile(*p.package, &old_file, &out.stream), 0);
+        const std::string text = out.Text();
+        EXPECT_EQ(text.substr(0, 1024), std::string(1024, 'o'));
+        EXPECT_EQ(text.back(), '!');
+        EXPECT_LE(old_file.reads, 3 * (1024 / 256 + 1)) << "each copy stops at the end of the old file";
+    }
+    {
+        // Literal32 of 4 GiB with 3 bytes behind it, then the package ends.
+        ScriptPackage p({{0x03, 0xFF, 0xFF, 0xFF, 0xFF, 'a', 'b', 'c'}});
+        MemoryOut out;
+        EXPECT_EQ(ReconstructFile(*p.package, nullptr, &out.stream), 0);
+        EXPECT_EQ(out.Text(), "abc");
+    }
+    {
+        // Output past the new size can never pass: the output gets its error, later copies
+        // read nothing, and the next entry's script still starts in the right place.
+        ScriptWriter big;
+        big.Literal(Bytes(1000, 'L').data(), 1000);
+        big.CopyFar(0, 5000);
+        big.End();
+        ScriptWriter next;
+        next.Literal(std::string("next"));
+        next.End();
+        ScriptPackage p({big.bytes(), next.bytes()});
+        CountingStream old_file(&old_text[0], static_cast<uint32_t>(old_text.size()),
+                                static_cast<uint32_t>(old_text.size()));
+        MemoryOut out;
+        EXPECT_EQ(ReconstructFile(*p.package, &old_file, &out.stream, 600), 0);
+        EXPECT_TRUE(out.stream.HasError());
+        EXPECT_LE(out.stream.Size(), 600u);
+        EXPECT_EQ(old_file.reads, 0);
+        EXPECT_EQ(p.package->ProgressDone, 1 + 1000 + 5000) << "progress still counts every byte";
+        MemoryOut second;
+        EXPECT_EQ(ReconstructFile(*p.package, &old_file, &second.stream, 4), 0);
+        EXPECT_EQ(second.Text(), "next");
+        EXPECT_FALSE(second.stream.HasError()) << "exactly the new size is fine";
+    }
+}
+
 TEST(ReconstructTest, NearCopiesUseTheHighOffsetBase) {
     std::string old_text(0x10010, '.');
     old_text[0x10000] = 'H';

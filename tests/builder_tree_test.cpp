@@ -75,17 +75,17 @@ TEST(BuilderTree, PolicyFile) {
 }
 
 TEST(BuilderTree, EntryNames) {
-    EXPECT_EQ(EntryNameProblem("Maps\\Level01.lvl"), "");
-    EXPECT_EQ(EntryNameProblem(std::string(249, 'n')), "");
-    EXPECT_NE(EntryNameProblem(std::string(250, 'n')).find("249"), std::string::npos);
+    EXPECT_EQ(PackageNameProblem("Maps\\Level01.lvl"), "");
+    EXPECT_EQ(PackageNameProblem(std::string(249, 'n')), "");
+    EXPECT_NE(PackageNameProblem(std::string(250, 'n')).find("249"), std::string::npos);
     for (const char* bad : {"", "\\abs.txt", "C:x.txt", "a\\..\\b.txt", "__QXUPD_\\N00001.TMP", "a?b", "a*b",
                             "a\"b", "a|b", "a<b", "tab\there", "dot.", "space ", "a\\\\b", "CON", "con.txt",
                             "Sub\\LPT1.dat", "nul"}) {
-        EXPECT_NE(EntryNameProblem(bad), "") << bad;
+        EXPECT_NE(PackageNameProblem(bad), "") << bad;
     }
-    EXPECT_EQ(EntryNameProblem("CONSOLE.txt"), "");
-    EXPECT_EQ(EntryNameProblem("COM0.txt"), "");
-    EXPECT_EQ(EntryNameProblem("a.b.c"), "");
+    EXPECT_EQ(PackageNameProblem("CONSOLE.txt"), "");
+    EXPECT_EQ(PackageNameProblem("COM0.txt"), "");
+    EXPECT_EQ(PackageNameProblem("a.b.c"), "");
 }
 
 TEST(BuilderTree, StoredDescription) {

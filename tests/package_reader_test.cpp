@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "package/entry_name.h"
 #include "package/package.h"
 #include "package/writer.h"
 #include "support/test_util.h"
@@ -179,12 +180,12 @@ TEST(PackageReader, EntryCounts) {
     EXPECT_EQ(negative->stream->GetByte(), 'a');
 
     // The table holds 10000 entries; one more refuses the package without reading.
-    std::vector<EntryRecord> many(kMaxEntries, Record(kOpRemove, "f", "", {1, 2, 3}, {}));
+    std::vector<EntryRecord> many;
+    for (int i = 0; i <= kMaxEntries; ++i) many.push_back(Record(kOpRemove, "f" + std::to_string(i), "", {1, 2, 3}, {}));
     h.entry_count = -1;
-    auto full_table = Full(Write(dir, "max.upg", BuildPackageBytes(h, many, {}, 6)));
+    auto full_table = Full(Write(dir, "max.upg", BuildPackageBytes(h, {many.begin(), many.end() - 1}, {}, 6)));
     EXPECT_TRUE(full_table->IsValid()) << full_table->RefusalReason();
     EXPECT_EQ(full_table->entries.size(), static_cast<size_t>(kMaxEntries));
-    many.push_back(many.back());
     auto too_many = Full(Write(dir, "over.upg", BuildPackageBytes(h, many, {}, 0)));
     EXPECT_FALSE(too_many->IsValid());
     EXPECT_EQ(too_many->ProgressTotal, 0u);
@@ -290,10 +291,23 @@ TEST(PackageReader, TargetFolderGetsOneSeparatorAndMustFit) {
 TEST(PackageReader, UnsafeEntryNamesAreRefused) {
     for (const char* name : {"..\\x", "a\\..\\..\\x", "a/../../x", "..", "a\\..", "\\abs", "/abs", "\\\\srv\\s\\x",
                              "C:\\x", "C:x", "x:stream", "", "__QXUPD_\\N00001.TMP", "__qxupd_/x", "__QXUPD_",
-                             "__QXUPD_.\\x", "...\\x", ".. \\x"})
+                             "__QXUPD_.\\x", "...\\x", ".. \\x",
+                             // every spelling of the temporary folder
+                             ".\\__QXUPD_\\N00001.TMP", "./__qxupd_//x", ".\\.\\__QxUpD_",
+                             // names Windows cannot hold, or opens as devices
+                             "CON", "nul", "aux.txt", "Sub\\COM1", "LPT1.dat", "con .txt", "CONOUT$", "dot.",
+                             "Maps\\space \\x", "tab\there", "esc\x1b[31m", "a?b", "a*b", "a|b", "a<b", "a\"b"})
         EXPECT_FALSE(IsSafeEntryName(name)) << name;
-    for (const char* name : {"a\\b.txt", "x..y", "..foo\\bar", "a\\.\\b", "__QXUPD_x\\f", "a\\__QXUPD_\\f"})
+    for (const char* name : {"a\\b.txt", "x..y", "..foo\\bar", "a\\.\\b", "__QXUPD_x\\f", "a\\__QXUPD_\\f",
+                             "CONSOLE.txt", "COM0", "nullable.dat", ".hidden", "a.b.c"})
         EXPECT_TRUE(IsSafeEntryName(name)) << name;
+
+    char plain[] = ".\\Maps//.\\\\Level.map";
+    NormalizeEntryName(plain);
+    EXPECT_STREQ(plain, "Maps\\Level.map");
+    char absolute[] = "//srv/share";
+    NormalizeEntryName(absolute);
+    EXPECT_STREQ(absolute, "\\srv\\share") << "an absolute name stays absolute";
 
     TempDir dir;
     Sample sample;
@@ -301,9 +315,30 @@ TEST(PackageReader, UnsafeEntryNamesAreRefused) {
     auto p = Full(Write(dir, "unsafe.upg", sample.Build(6)), dir.Path());
     EXPECT_FALSE(p->IsValid());
     EXPECT_EQ(p->ProgressTotal, 0u);
-    EXPECT_EQ(p->RefusalReason(), "entry 2 has an unsafe name \"..\\..\\Windows\\win.ini\"");
+    EXPECT_EQ(p->RefusalReason().rfind("entry 2 has an unsafe name \"..\\..\\Windows\\win.ini\": ", 0), 0u)
+        << p->RefusalReason();
     // The header alone does not look at names.
     EXPECT_TRUE(UpgradePackage::OpenHeader(Write(dir, "unsafe2.upg", sample.Build(0)).c_str())->IsValid());
+}
+
+// Two entries that name the same file in any spelling are refused: the later one's bytes
+// would replace the earlier one's verified file. Accepted names are kept in plain form.
+TEST(PackageReader, EntriesNamingTheSameFileAreRefused) {
+    TempDir dir;
+    for (const char* alias : {"readme.txt", "README.TXT", ".\\readme.txt", "Docs\\..\\readme.txt"}) {
+        Sample sample;
+        sample.entries[0].name = "readme.txt";
+        sample.entries[1].name = alias;
+        auto p = Full(Write(dir, "alias.upg", sample.Build(0)), dir.Path());
+        EXPECT_FALSE(p->IsValid()) << alias;
+        EXPECT_FALSE(p->RefusalReason().empty()) << alias;
+    }
+    Sample sample;
+    sample.entries[0].name = ".\\Docs//readme.txt";
+    sample.entries[1].name = "docs\\readme2.txt";
+    auto p = Full(Write(dir, "plain.upg", sample.Build(0)), dir.Path());
+    ASSERT_TRUE(p->IsValid()) << p->RefusalReason();
+    EXPECT_STREQ(p->entries[0].name, "Docs\\readme.txt");
 }
 
 TEST(PackageReader, MessagesComeFromTheAttachedTable) {

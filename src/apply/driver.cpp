@@ -130,7 +130,7 @@ bool BuildEntry(UpgradePackage& package, int index, FileEntry& entry) {
     SetItem(package, kItemOperation, package.MessageItem(kMsgOperationWords, entry.Operation));
     // An old file that could not be opened (or allocated) yields nothing, so the built
     // file comes out short and fails its verification.
-    ReconstructFile(package, old_file.get(), output.get());
+    ReconstructFile(package, old_file.get(), output.get(), entry.NewIdentity.size);
     old_file.reset();
     if (!wanted) return false;
     if (!output || !output->IsOpen()) return false;

@@ -10,18 +10,54 @@
 #include "package/package.h"
 
 namespace {
+
 constexpr uint32_t kChunk = 256;
+
+// Moves `count` bytes from `source` to `*output` in chunks, advancing the progress after
+// each. Stops moving at a short read (the source has nothing more) or when there is nothing
+// to move (no source, or a copy for an entry whose output is gone); the rest of the count
+// then only advances the progress. `*output` becomes null once writing would pass `limit`.
+// Returns false when PollCancel asked to stop.
+bool MoveBytes(UpgradePackage& package, TCVLStream* source, bool is_literal, uint32_t count, TCVLStream** output,
+               uint32_t* written, uint32_t limit) {
+    uint8_t chunk_buffer[kChunk];
+    while (count != 0) {
+        const bool useful = source != nullptr && (is_literal || *output != nullptr);
+        if (!useful) break;
+        const uint32_t chunk = count < kChunk ? count : kChunk;
+        const uint32_t got = source->Read(chunk_buffer, chunk);
+        if (*output != nullptr && got != 0) {
+            if (got > limit - *written) {
+                (*output)->SetError();  // longer than the new version: it cannot pass
+                *output = nullptr;
+            } else {
+                (*output)->Write(chunk_buffer, got);
+                *written += got;
+            }
+        }
+        count -= chunk;
+        package.ProgressDone = static_cast<int32_t>(static_cast<uint32_t>(package.ProgressDone) + chunk);
+        UpdateProgress(package);
+        if (PollCancel(package)) return false;
+        if (got < chunk) break;  // the end of the old file or of the package
+    }
+    if (count == 0) return true;
+    package.ProgressDone = static_cast<int32_t>(static_cast<uint32_t>(package.ProgressDone) + count);
+    UpdateProgress(package);
+    return !PollCancel(package);
+}
+
 }  // namespace
 
 // For each command: decode source, position and count, seek the source once, then move
-// the count in chunks. A literal whose entry is skipped (no output) is still read from the
-// package so that the next command is found; copies from an absent old file move nothing.
+// the count. A literal whose entry is skipped (no output) is still read from the package
+// so that the next command is found; copies from an absent old file move nothing.
 // Progress advances by the full count either way.
-int ReconstructFile(UpgradePackage& package, TCVLStream* old_file, TCVLStream* output) {
+int ReconstructFile(UpgradePackage& package, TCVLStream* old_file, TCVLStream* output, uint32_t output_limit) {
     TCVLStream& script = *package.stream;
     UpdateProgress(package);
     uint32_t base = 0;
-    uint8_t chunk_buffer[kChunk];
+    uint32_t written = 0;
     for (;;) {
         const uint8_t opcode = script.GetByte();
         if (opcode == kCmdEnd) return 0;
@@ -65,19 +101,9 @@ int ReconstructFile(UpgradePackage& package, TCVLStream* old_file, TCVLStream* o
             break;
         default: break;  // 11 to 255: no operands, no effect
         }
-        if (position != kNoSeek && source != nullptr) source->Seek(position);
-        while (count != 0) {
-            const uint32_t chunk = count < kChunk ? count : kChunk;
-            if (source != nullptr) {
-                // A short read from the old file simply writes fewer bytes.
-                const uint32_t got = source->Read(chunk_buffer, chunk);
-                if (output != nullptr && got != 0) output->Write(chunk_buffer, got);
-            }
-            count -= chunk;
-            package.ProgressDone = static_cast<int32_t>(static_cast<uint32_t>(package.ProgressDone) + chunk);
-            UpdateProgress(package);
-            if (PollCancel(package)) return 1;
-        }
+        const bool is_literal = source == &script;
+        if (position != kNoSeek && source != nullptr && output != nullptr) source->Seek(position);
+        if (!MoveBytes(package, source, is_literal, count, &output, &written, output_limit)) return 1;
     }
 }
 

@@ -27,6 +27,10 @@ inline bool EqualFoldingAscii(const char* a, const char* b) {
     }
 }
 
+// The name with its letters folded to upper case the way the file system compares names:
+// the system's own case mapping on Windows, ASCII letters only on POSIX (as emulated).
+std::string FoldedName(const char* name);
+
 // ---- File handles -------------------------------------------------------------------
 using FileHandle = intptr_t;
 constexpr FileHandle kInvalidHandle = -1;

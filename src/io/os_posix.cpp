@@ -116,6 +116,13 @@ int Fd(FileHandle h) { return static_cast<int>(h); }
 
 }  // namespace
 
+std::string FoldedName(const char* name) {
+    std::string s(name ? name : "");
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
 // ---- File handles -------------------------------------------------------------------
 
 FileHandle OpenFile(const char* path, int mode) {

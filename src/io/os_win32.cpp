@@ -35,6 +35,12 @@ bool ValidStamp(uint32_t stamp) {
 
 }  // namespace
 
+std::string FoldedName(const char* name) {
+    std::string s(name ? name : "");
+    if (!s.empty()) CharUpperBuffA(&s[0], static_cast<DWORD>(s.size()));
+    return s;
+}
+
 // ---- File handles -------------------------------------------------------------------
 
 FileHandle OpenFile(const char* path, int mode) {

@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
+#include "package/entry_name.h"
 #include "package/zlib_stream.h"
 
 namespace {
@@ -12,51 +14,7 @@ namespace {
 // Read-ahead of the package file: the reader and the rebuild read it byte by byte.
 constexpr uint32_t kPackageReadBuffer = 64 * 1024;
 
-bool IsAsciiAlphaEqual(const char* a, const char* b, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-// Windows drops trailing dots and spaces of a path component, so "..." or ".. " can act
-// as "..", and "__QXUPD_." as the temporary folder: compare components without them.
-size_t TrimmedLength(const char* component, size_t n) {
-    while (n > 0 && (component[n - 1] == '.' || component[n - 1] == ' ')) --n;
-    return n;
-}
-
 }  // namespace
-
-bool IsSafeEntryName(const char* name) {
-    if (name == nullptr || name[0] == '\0') return false;
-    if (os::IsSeparator(name[0])) return false;  // absolute, or a UNC or device path
-    if (std::strchr(name, ':') != nullptr) return false;  // drive letter or file stream
-    const char* p = name;
-    bool first = true;
-    for (;;) {
-        const char* end = p;
-        while (*end != '\0' && !os::IsSeparator(*end)) ++end;
-        const size_t n = static_cast<size_t>(end - p);
-        const size_t trimmed = TrimmedLength(p, n);
-        // Only dots and spaces with at least two dots: a way up the tree.
-        if (n > 0 && trimmed == 0) {
-            size_t dots = 0;
-            for (size_t i = 0; i < n; ++i) dots += p[i] == '.';
-            if (dots >= 2) return false;
-        }
-        if (first) {
-            const size_t temp_len = sizeof kTempFolderName - 1;
-            if (trimmed == temp_len && IsAsciiAlphaEqual(p, kTempFolderName, temp_len)) return false;
-            first = false;
-        }
-        if (*end == '\0') return true;
-        p = end + 1;
-    }
-}
 
 std::unique_ptr<UpgradePackage> UpgradePackage::OpenHeader(const char* path) {
     std::unique_ptr<UpgradePackage> package(new UpgradePackage());
@@ -199,9 +157,22 @@ uint32_t UpgradePackage::ReadEntryTable() {
         RefuseTable("the entry table is cut off or damaged");
         return 0;
     }
+    // Names are checked in their plain form, and no two entries may name the same file in
+    // any spelling: either could make a verified file be overwritten by unverified bytes.
+    std::unordered_map<std::string, int> seen;
     for (int i = 0; i < count; ++i) {
-        if (!IsSafeEntryName(entries[static_cast<size_t>(i)].name)) {
-            RefuseTable("entry " + std::to_string(i) + " has an unsafe name \"" + entries[static_cast<size_t>(i)].name + "\"");
+        char* name = entries[static_cast<size_t>(i)].name;
+        const std::string original = name;
+        NormalizeEntryName(name);
+        const std::string problem = EntryNameProblem(name);
+        if (!problem.empty()) {
+            RefuseTable("entry " + std::to_string(i) + " has an unsafe name \"" + original + "\": " + problem);
+            return 0;
+        }
+        auto inserted = seen.emplace(EntryNameKey(name), i);
+        if (!inserted.second) {
+            RefuseTable("entries " + std::to_string(inserted.first->second) + " and " + std::to_string(i) +
+                        " name the same file \"" + name + "\"");
             return 0;
         }
     }

@@ -91,8 +91,3 @@ private:
     bool refusal_is_target_ = false;  // refusal_ names the target folder
     std::string refusal_;
 };
-
-// True when a relative entry name can only address a file inside the target folder:
-// not empty, not absolute, no drive letter or colon, no ".." component, not inside the
-// engine's temporary folder.
-bool IsSafeEntryName(const char* name);

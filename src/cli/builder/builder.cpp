@@ -21,6 +21,7 @@
 #include "cli/builder/policy.h"
 #include "cli/builder/tree.h"
 #include "io/os.h"
+#include "package/entry_name.h"
 #include "package/package.h"
 #include "package/writer.h"
 
@@ -102,17 +103,6 @@ bool ReadText(const std::string& path, std::string* text) {
     s << in.rdbuf();
     *text = s.str();
     return !in.bad();
-}
-
-bool IsReservedDeviceName(const std::string& component) {
-    std::string base = component.substr(0, component.find('.'));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL"};
-    for (const char* n : kNames)
-        if (base == n) return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
-           base[3] <= '9';
 }
 
 // The old and new identity of an entry, read as the applicator reads them.
@@ -344,7 +334,7 @@ bool Builder::Plan() {
     bool long_name = false;
     for (std::vector<Planned>* list : {&removes, &others}) {
         for (Planned& p : *list) {
-            const std::string problem = EntryNameProblem(p.record.name);
+            const std::string problem = PackageNameProblem(p.record.name);
             if (!problem.empty()) errors_->push_back(p.record.name + ": " + problem);
             long_name = long_name || p.record.name.size() > kLongName;
             for (const TreeFile* f : {p.old_file, p.new_file}) {
@@ -567,33 +557,11 @@ std::string StoredDescription(const std::string& text) {
     return out;
 }
 
-std::string EntryNameProblem(const std::string& name) {
-    if (name.empty()) return "an empty name";
+std::string PackageNameProblem(const std::string& name) {
     if (name.size() > static_cast<size_t>(kNameSize - 1))
         return "the name has " + std::to_string(name.size()) + " characters; the package holds at most " +
                std::to_string(kNameSize - 1);
-    if (!IsSafeEntryName(name.c_str()))
-        return "the applicator refuses this name (absolute, with a drive or colon, with \"..\", or inside " +
-               std::string(kTempFolderName) + ")";
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('\\', start);
-        if (end == std::string::npos) end = name.size();
-        const std::string component = name.substr(start, end - start);
-        for (unsigned char c : component) {
-            if (c < 32 || std::strchr("<>:\"|?*/", c) != nullptr) {
-                char shown[16];
-                std::snprintf(shown, sizeof shown, c < 32 ? "0x%02x" : "'%c'", c);
-                return std::string("holds the character ") + shown + ", which Windows does not allow in names";
-            }
-        }
-        if (component.empty()) return "has an empty folder name";
-        if (component.back() == '.' || component.back() == ' ')
-            return "\"" + component + "\" ends with a dot or a space, which Windows drops from names";
-        if (IsReservedDeviceName(component)) return "\"" + component + "\" is a reserved device name on Windows";
-        start = end + 1;
-    }
-    return "";
+    return EntryNameProblem(name.c_str());
 }
 
 bool BuildPackage(const BuildOptions& options, BuildObserver* observer, BuildSummary* summary,

@@ -59,6 +59,6 @@ bool BuildPackage(const BuildOptions& options, BuildObserver* observer, BuildSum
 
 // The description as it is stored: lone LF and lone CR become CR LF.
 std::string StoredDescription(const std::string& text);
-// Why `name` cannot be an entry name ("" when it can): what the applicator refuses and what
-// a Windows folder cannot hold.
-std::string EntryNameProblem(const std::string& name);
+// Why `name` cannot be an entry name ("" when it can): too long for the package, or refused
+// by the applicator's name rules.
+std::string PackageNameProblem(const std::string& name);
