@@ -45,23 +45,31 @@ UINT_PTR CALLBACK CentreChooser(HWND dialog, UINT message, WPARAM, LPARAM lparam
 
 bool IsWindows4OrLater() { return LOBYTE(LOWORD(GetVersion())) >= 4; }
 
-}  // namespace
-
-int ChoosePackageFile(HWND owner) {
-    char file[os::kMaxPath] = "";
+// A request for one of the file dialogs: owner, title, the 260-byte name buffer, the
+// options and the centring hook; the rest cleared.
+OPENFILENAMEA FileRequest(HWND owner, const char* title, char* file, DWORD options) {
     OPENFILENAMEA request;
     std::memset(&request, 0, sizeof request);
     request.lStructSize = sizeof request;
     request.hwndOwner = owner;
     request.hInstance = ModuleInstance;
-    request.lpstrFilter = "Upgrades (*.UPG)\0*.UPG\0";
     request.lpstrFile = file;
-    request.nMaxFile = sizeof file;
-    request.lpstrTitle = "Ambrel";
-    request.lpstrDefExt = "UPG";
-    request.Flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ENABLEHOOK;
-    if (IsWindows4OrLater()) request.Flags |= OFN_EXPLORER;
+    request.nMaxFile = os::kMaxPath;
+    request.lpstrTitle = title;
+    request.Flags = options | OFN_ENABLEHOOK;
     request.lpfnHook = CentreChooser;
+    return request;
+}
+
+}  // namespace
+
+int ChoosePackageFile(HWND owner) {
+    char file[os::kMaxPath] = "";
+    OPENFILENAMEA request = FileRequest(owner, "Ambrel", file,
+                                        OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
+    request.lpstrFilter = "Upgrades (*.UPG)\0*.UPG\0";
+    request.lpstrDefExt = "UPG";
+    if (IsWindows4OrLater()) request.Flags |= OFN_EXPLORER;
     if (!GetOpenFileNameA(&request)) return 0;
     UpdateWindow(owner);
     std::strncpy(PackagePath, file, sizeof PackagePath - 1);
@@ -73,19 +81,11 @@ int ChoosePackageFile(HWND owner) {
 // the template and keeps "Target", which comes back behind the chosen folder.
 int ChooseTargetFolder(HWND owner) {
     char file[os::kMaxPath] = "Target";
-    OPENFILENAMEA request;
-    std::memset(&request, 0, sizeof request);
-    request.lStructSize = sizeof request;
-    request.hwndOwner = owner;
-    request.hInstance = ModuleInstance;
+    OPENFILENAMEA request = FileRequest(owner, "Change Target Folder", file,
+                                        OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLETEMPLATE | OFN_PATHMUSTEXIST);
     request.lpTemplateName = "BROWSE";
-    request.lpstrFile = file;
-    request.nMaxFile = sizeof file;
     request.lpstrInitialDir = TargetFolder;
-    request.lpstrTitle = "Change Target Folder";
-    request.Flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLEHOOK | OFN_ENABLETEMPLATE | OFN_PATHMUSTEXIST;
     if (IsWindows4OrLater()) request.Flags |= OFN_LONGNAMES;
-    request.lpfnHook = CentreChooser;
     if (!GetSaveFileNameA(&request)) return 0;
     UpdateWindow(owner);
     char folder[os::kMaxPath];
