@@ -62,12 +62,12 @@ int ShowPackageTexts(const char* package_path, HWND title, HWND description) {
 
 void ShowFolderLabel(HWND page, int id, const char* folder) {
     CurrentFolderGuard keep_current_folder;
-    char spec[os::kMaxPath];
-    std::strncpy(spec, folder, sizeof spec - 1);
-    spec[sizeof spec - 1] = '\0';
+    char path[os::kMaxPath];
+    std::strncpy(path, folder, sizeof path - 1);
+    path[sizeof path - 1] = '\0';
     // The service makes the folder current and writes the current drive and folder into
     // the label. A folder that does not exist is shown as it is spelled.
-    if (!DlgDirListA(page, spec, 0, id, 0)) SetDlgItemTextA(page, id, folder);
+    if (!DlgDirListA(page, path, 0, id, 0)) SetDlgItemTextA(page, id, folder);
 }
 
 AMBREL_EXPORT INT_PTR CALLBACK Confirm(HWND page, UINT message, WPARAM wparam, LPARAM) {
