@@ -188,3 +188,19 @@ TEST_F(FaultWalk, EveryFailingCallLeavesOldOrNewVersions) {
     RecordProperty("fault_points", static_cast<int>(walked));
     std::printf("fault walk: %u failing calls walked\n", walked);
 }
+
+// After the commit every folder whose entries changed is synced, from the target folder
+// down to the deepest new folder, so that a power loss cannot undo a reported rename.
+TEST(CommitDurability, EveryChangedFolderIsSynced) {
+    TempDir root;
+    const std::string target = root / "target";
+    WriteFileText(JoinNative(target, "keep.txt"), "keep");
+    PackagePlan plan;
+    plan.Add("a\\b\\new.txt", ToBytes("new"));
+    plan.Add("c.txt", ToBytes("c"));
+    plan.Write(root / "p.upg");
+    auto package = OpenForApply(root / "p.upg", target);
+    os::InjectFault(os::FaultKind::kFlush, 0);  // counts only
+    EXPECT_EQ(ApplyPackage(*package, nullptr), kApplyDone);
+    EXPECT_EQ(os::FaultCalls(os::FaultKind::kFlush), 3u) << "the target folder, a and a\\b";
+}
