@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "apply/driver.h"
 #include "apply/identity.h"
 #include "apply/progress.h"
@@ -455,6 +457,66 @@ TEST_F(ApplyTest, FrontEndIsUsedOnlyDuringTheApply) {
         package_.reset();  // after its front end is gone
         std::remove(At("a.dat").c_str());
     }
+}
+
+// Nothing can be written when the target folder does not exist or the new versions cannot
+// fit on its disk: the apply stops before building anything, says why, and the result is
+// never "applied".
+TEST_F(ApplyTest, ApplyThatCannotStartSaysWhy) {
+    plan_.Add("a.dat", ToBytes("a"));
+    target_ = root_ / "absent";
+    EXPECT_EQ(Apply(&fe_), kApplyAborted);
+    EXPECT_NE(package_->apply_failure.find("cannot be opened"), std::string::npos) << package_->apply_failure;
+    EXPECT_FALSE(FolderExists(target_));
+
+    // A thousand entries of almost 4 GiB each need more than any test disk has free.
+    target_ = root_ / "target";
+    package_.reset();  // the package file is open without sharing
+    plan_ = PackagePlan();
+    for (int i = 0; i < 1000; ++i) {
+        EntryRecord r;
+        r.operation = kOpAdd;
+        r.name = "big" + std::to_string(i) + ".dat";
+        r.new_identity.size = 0xFFFFFFFFu;
+        plan_.Raw(r, {kCmdEnd});
+    }
+    EXPECT_EQ(Apply(&fe_), kApplyAborted);
+    EXPECT_NE(package_->apply_failure.find("free"), std::string::npos) << package_->apply_failure;
+    EXPECT_FALSE(FolderExists(TempFolder()));
+    EXPECT_FALSE(FileExists(At("big0.dat")));
+}
+
+// A umask that takes away the owner's write permission must not make the engine's own
+// files read-only: they are written, stamped, moved and cleaned up as usual.
+TEST_F(ApplyTest, RestrictiveUmaskDoesNotLockTheEnginesOwnFiles) {
+    if (!IsPosix()) GTEST_SKIP() << "POSIX permissions";
+    Install("game.dat", kOld);
+    plan_.Update("game.dat", kOld, kNew);
+    plan_.Add("Sub\\added.dat", ToBytes("added"));
+    const UmaskScope restrictive(0277);
+    EXPECT_EQ(Apply(&fe_), kApplyDone);
+    EXPECT_EQ(ReadFileBytes(At("game.dat")), kNew);
+    EXPECT_EQ(ReadFileText(At("Sub/added.dat")), "added");
+    EXPECT_FALSE(FolderExists(TempFolder()));
+}
+
+// With the file system's root as the target folder, an added file's folders are created
+// from the first character on (a drive prefix is three characters only on Windows), so a
+// top folder with a one-letter name is made too. Only where the test may write into "/",
+// with a letter no folder there has.
+TEST_F(ApplyTest, FoldersOfAddedFilesAreCreatedBelowTheRootFolder) {
+    if (!IsPosix() || access("/", W_OK) != 0) GTEST_SKIP() << "needs write access to /";
+    std::string top;
+    for (char letter = 'a'; letter <= 'z' && top.empty(); ++letter) {
+        if (!fs::exists(std::string("/") + letter)) top = std::string(1, letter);
+    }
+    if (top.empty()) GTEST_SKIP() << "every one-letter name is taken in /";
+    plan_.Add(top + "\\sub\\f.txt", ToBytes("at the root"));
+    target_ = "/";
+    EXPECT_EQ(Apply(&fe_), kApplyDone);
+    EXPECT_EQ(ReadFileText("/" + top + "/sub/f.txt"), "at the root");
+    std::error_code ec;
+    fs::remove_all("/" + top, ec);
 }
 
 TEST_F(ApplyTest, RefusedPackagesShowNothing) {

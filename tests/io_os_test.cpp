@@ -16,7 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool IsPosix() { return os::kSeparator == '/'; }
 
 std::vector<std::string> Names(const std::string& folder) {
     std::vector<os::FolderItem> items;

@@ -64,7 +64,7 @@ std::string Write(const TempDir& dir, const std::string& name, const Bytes& byte
     return path;
 }
 
-std::unique_ptr<UpgradePackage> Full(const std::string& path, const std::string& target = "") {
+std::unique_ptr<UpgradePackage> Full(const std::string& path, const std::string& target = ".") {
     return UpgradePackage::OpenFull(path.c_str(), target.c_str());
 }
 
@@ -272,7 +272,12 @@ TEST(PackageReader, TargetFolderGetsOneSeparatorAndMustFit) {
     EXPECT_EQ(std::string(Full(path, dir.Path())->target_folder), dir.Path() + sep);
     EXPECT_EQ(std::string(Full(path, dir.Path() + sep)->target_folder), dir.Path() + sep);
     EXPECT_STREQ(Full(path, "D:/GAME/")->target_folder, "D:/GAME/");
-    EXPECT_STREQ(Full(path, "")->target_folder, "");  // never turned into a root folder
+    // No folder at all is refused: it is never turned into a root folder, nor the current one.
+    auto none = Full(path, "");
+    EXPECT_STREQ(none->target_folder, "");
+    EXPECT_FALSE(none->IsValid());
+    EXPECT_EQ(none->RefusalReason(), "no target folder was given");
+    none.reset();  // the package file is open without sharing
 
     // 258 characters and the separator fill the 260-byte buffer; 259 do not fit.
     auto fits = Full(path, std::string(258, 'x'));

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
+#include <string>
 
 #include "apply/frontend.h"
 #include "apply/identity.h"
@@ -76,11 +78,11 @@ bool IsKeptFile(const UpgradePackage& package, const char* path) {
     return false;
 }
 
-// Creates every folder on the way to the file at `path` (the first three characters, a
-// drive prefix such as "C:\", are passed over). Failures, such as existing folders, are
-// ignored; a missing folder shows up as a failed move.
-void CreateFoldersOnTheWay(char* path) {
-    for (size_t k = 3; k < std::strlen(path); ++k) {
+// Creates every folder between the target folder and the file at `path`, which lies inside
+// it. Failures, such as existing folders, are ignored; a missing folder shows up as a failed
+// move.
+void CreateFoldersOnTheWay(const UpgradePackage& package, char* path) {
+    for (size_t k = std::strlen(package.target_folder); k < std::strlen(path); ++k) {
         if (!os::IsSeparator(path[k])) continue;
         const char separator = path[k];
         path[k] = '\0';
@@ -122,8 +124,11 @@ bool BuildEntry(UpgradePackage& package, int index, FileEntry& entry) {
             old_file.reset(new (std::nothrow) TCVLFStream(TCVLFStream::ModeRead, package.path_a));
             if (old_file) old_file->EnableBuffering(kStreamBuffer);
         }
+        // A temporary file left by an interrupted run, or anything planted in its place, is
+        // removed (a link itself, never what it points to); the new one is created afresh.
         if (TemporaryFileName(package, index, package.path_a, sizeof package.path_a)) {
-            output.reset(new (std::nothrow) TCVLFStream(TCVLFStream::ModeWrite, package.path_a));
+            if (os::GetAttributes(package.path_a) != os::kInvalidAttributes) RemoveFile(package.path_a);
+            output.reset(new (std::nothrow) TCVLFStream(TCVLFStream::ModeCreateNew, package.path_a));
             if (output) output->EnableBuffering(kStreamBuffer);
         }
     }
@@ -164,15 +169,61 @@ BuildOutcome HandleFailedBuild(UpgradePackage& package, int index, FileEntry& en
     return BuildOutcome::kNext;
 }
 
+// Bytes the new versions of the entries still to be built take on the disk, each rounded
+// up to whole 4 KiB blocks.
+uint64_t SpaceNeeded(const UpgradePackage& package) {
+    uint64_t needed = 0;
+    for (const FileEntry& entry : package.entries) {
+        if (entry.state != kStateProceed || !HasNewIdentity(entry.Operation)) continue;
+        needed += (static_cast<uint64_t>(entry.NewIdentity.size) + 4095) / 4096 * 4096;
+    }
+    return needed;
+}
+
+std::string Megabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+// Before the first new version is written: the new versions must fit on the disk beside
+// the old ones, and the temporary folder must be a real folder: made now, or left by an
+// interrupted run. A link, junction or file in its place is refused, never used. False,
+// with the reason in apply_failure, when the build cannot start.
+bool PrepareBuild(UpgradePackage& package) {
+    const uint64_t needed = SpaceNeeded(package);
+    const int64_t free_bytes = os::FreeSpace(package.target_folder);
+    if (free_bytes >= 0 && static_cast<uint64_t>(free_bytes) < needed) {
+        package.apply_failure = "the new files need " + Megabytes(needed) + " of free space in " +
+                                package.target_folder + ", but only " + Megabytes(free_bytes) + " are free";
+        return false;
+    }
+    if (!JoinPath(package.path_a, sizeof package.path_a, package.target_folder, kTempFolderName)) {
+        package.apply_failure = "the temporary folder's path is too long";
+        return false;
+    }
+    const std::string temp = package.path_a;
+    const uint32_t attributes = os::GetAttributes(temp.c_str());
+    const bool exists = attributes != os::kInvalidAttributes;
+    if (!os::StaysInside(temp.c_str()) ||
+        (exists && ((attributes & os::kAttrReparsePoint) || !(attributes & os::kAttrDirectory)))) {
+        package.apply_failure = temp + " is a link or a file, not a folder; remove it and try again";
+        return false;
+    }
+    if (!exists && !CreateFolder(temp.c_str())) {
+        package.apply_failure = "the temporary folder " + temp + " cannot be created";
+        return false;
+    }
+    return true;
+}
+
 // Phase 2. Returns false when the run was cancelled or aborted (the temporary files are
-// then removed again).
+// then removed again), or could not start (see PrepareBuild).
 bool BuildAll(UpgradePackage& package) {
     SetItem(package, kItemOperation, package.Message(kMsgInitializing));
     SetItem(package, kItemBar, " ");
     Refresh(package);
-    if (JoinPath(package.path_a, sizeof package.path_a, package.target_folder, kTempFolderName)) {
-        CreateFolder(package.path_a);  // an existing folder is fine
-    }
+    if (!PrepareBuild(package)) return false;
     const int count = static_cast<int>(package.entries.size());
     for (int i = 0; i < count; ++i) {
         if (PollCancel(package)) break;
@@ -218,13 +269,29 @@ void CommitAll(UpgradePackage& package) {
         }
         if (entry.Operation != kOpAdd && entry.Operation != kOpUpdate) continue;
         if (!TemporaryFileName(package, i, package.path_b, sizeof package.path_b)) continue;
-        if (entry.Operation == kOpAdd) CreateFoldersOnTheWay(package.path_a);
-        // The destination is replaced in one step (POSIX) or deleted just before the move
-        // (Win32); a read-only destination is refused either way.
+        if (entry.Operation == kOpAdd) CreateFoldersOnTheWay(package, package.path_a);
+        // The destination is replaced in one step where the system can (else it is deleted
+        // just before the move); a read-only destination is refused either way.
         if (!MoveFileReplacing(package.path_b, package.path_a)) {
             package.commit_failures.push_back(CommitFailure{entry.name, package.path_b});
         }
     }
+}
+
+// Makes the commit durable: every folder from the target folder down to each file that
+// was added, replaced or removed has its entries synced, so that a power loss cannot undo
+// a rename that was reported done.
+void SyncChangedFolders(UpgradePackage& package) {
+    std::set<std::string> folders{package.target_folder};
+    const size_t root_length = std::strlen(package.target_folder);
+    for (const FileEntry& entry : package.entries) {
+        if (entry.state != kStateProceed) continue;
+        std::string path = std::string(package.target_folder) + entry.name;
+        for (size_t k = root_length; k < path.size(); ++k) {
+            if (os::IsSeparator(path[k])) folders.insert(path.substr(0, k));
+        }
+    }
+    for (const std::string& folder : folders) os::SyncFolder(folder.c_str());
 }
 
 }  // namespace
@@ -286,6 +353,13 @@ ApplyResult ApplyPackage(UpgradePackage& package, ApplyFrontEnd* frontend) {
         return kApplyAborted;
     }
     package.commit_failures.clear();
+    package.apply_failure.clear();
+    // Nothing below the target folder is reached through a link or junction.
+    os::Confinement confine(package.target_folder);
+    if (!confine.Active()) {
+        package.apply_failure = std::string("the target folder ") + package.target_folder + " cannot be opened";
+        return kApplyAborted;
+    }
     FrontEndScope lend(package, frontend);
     ProgressDisplay display(frontend);
     if (frontend != nullptr) frontend->SetProgressCaption(package.Message(kMsgCaption));
@@ -300,5 +374,6 @@ ApplyResult ApplyPackage(UpgradePackage& package, ApplyFrontEnd* frontend) {
     if (!BuildAll(package)) return kApplyAborted;
     CommitAll(package);
     CleanUpTemporaryFiles(package);
+    SyncChangedFolders(package);
     return package.commit_failures.empty() ? kApplyDone : kApplyIncomplete;
 }

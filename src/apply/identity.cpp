@@ -8,6 +8,7 @@
 #include <new>
 
 #include "io/file_ops.h"
+#include "io/os.h"
 #include "io/stream.h"
 #include "package/message_table.h"
 
@@ -162,6 +163,7 @@ Finding VerifyEntry(const FileEntry& entry, const char* path) {
 // that match; an entry with error policy 2 rejects the folder at once. A path that does
 // not fit its buffer counts as a missing file.
 bool InstallationMatches(UpgradePackage& package) {
+    os::Confinement confine(package.target_folder);
     int missing = 0;
     int matched = 0;
     for (const FileEntry& entry : package.entries) {

@@ -18,6 +18,7 @@ enum EntryState : uint8_t {
     kStateBuildFailed = 8,
     kStatePathTooLong = 9,  // a composed path does not fit its 260-byte buffer
     kStateBadOperation = 10,  // operation value 3, which no package may carry
+    kStateLinked = 11,  // a link or junction below the target folder stands on the file's path
 };
 
 // Reads the identity of a file. False (and all fields 0) when it cannot be opened or its
@@ -46,8 +47,10 @@ Finding VerifyEntry(const FileEntry& entry, const char* path);
 // The finding for entry `index` of the package against its target folder: composes the path
 // (target folder + name) into the package's path buffer A and calls VerifyEntry. A path
 // that does not fit, or an Add or Update whose temporary file name would not fit, is the
-// error finding kStatePathTooLong with message line 13.
+// error finding kStatePathTooLong with message line 13; a path through a link or junction
+// below the target folder (which the engine never follows) is kStateLinked with line 13.
 Finding VerifyPackageEntry(UpgradePackage& package, int index);
 
-// True when the package's current target folder holds an installation it upgrades.
+// True when the package's current target folder holds an installation it upgrades. Links
+// and junctions below the folder are not followed.
 bool InstallationMatches(UpgradePackage& package);

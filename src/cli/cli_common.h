@@ -18,3 +18,9 @@ std::string OperationWord(const MessageTable& messages, int operation);
 std::string FormatIdentity(const FileIdentity& identity);
 // Prints "Upgrade is invalid!" and, when known, why, on stderr.
 void ReportInvalidPackage(const UpgradePackage* package);
+// Text from a package (names, titles, descriptions) made safe for a terminal: control
+// characters are shown as \xHH, so no escape sequence reaches the terminal. With
+// `keep_lines`, line breaks stay (CR LF and lone CR become LF).
+std::string Printable(const std::string& text, bool keep_lines = false);
+// Why an entry with a nonzero state was skipped, in a few words.
+const char* SkipReason(int state);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "apply/driver.h"
+#include "apply/identity.h"
 #include "apply/search.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
@@ -25,10 +26,9 @@ struct ApplyOptions {
 constexpr char kApplied[] = "The upgrade has been applied.";
 constexpr char kAborted[] = "The upgrade process was aborted. No changes have been made to any of your files.";
 
-void PrintPackageTexts(const char* path) {
-    auto header = UpgradePackage::OpenHeader(path);
-    std::printf("Title:       %s\n", header->Title);
-    std::printf("Description: %s\n", header->Description.get());
+void PrintPackageTexts(const UpgradePackage& package) {
+    std::printf("Title:       %s\n", Printable(package.Title).c_str());
+    std::printf("Description: %s\n", Printable(package.Description.get(), true).c_str());
 }
 
 // Finds the target folder: the named one, or the first folder under the roots that passes
@@ -53,20 +53,44 @@ bool ChooseTarget(const ApplyOptions& options, std::string* target) {
 
 void ReportIncomplete(const std::vector<CommitFailure>& failures) {
     std::printf("The upgrade was applied, but these files could not be put in place:\n");
+    bool kept = false, left = false;
     for (const CommitFailure& failure : failures) {
-        if (failure.kept_file.empty())
-            std::printf("  %s: could not be removed\n", failure.name.c_str());
-        else
-            std::printf("  %s: its new version is kept as %s\n", failure.name.c_str(), failure.kept_file.c_str());
+        if (failure.kept_file.empty()) {
+            std::printf("  %s: could not be removed\n", Printable(failure.name).c_str());
+            left = true;
+        } else {
+            std::printf("  %s: its new version is kept as %s\n", Printable(failure.name).c_str(),
+                        Printable(failure.kept_file).c_str());
+            kept = true;
+        }
     }
-    std::printf("No other file was changed from what the upgrade intends. Move the kept files into place\n"
-                "once whatever held the old ones is closed.\n");
+    std::printf("No other file was changed from what the upgrade intends.\n");
+    if (kept) std::printf("Move the kept files into place once whatever held the old ones is closed.\n");
+    if (left) std::printf("Delete the files that could not be removed once whatever holds them is closed.\n");
+}
+
+// Lists the entries the apply skipped, each with its reason. Returns how many there were.
+size_t ReportSkipped(const UpgradePackage& package) {
+    size_t skipped = 0;
+    for (const FileEntry& entry : package.entries)
+        if (entry.state != kStateProceed) ++skipped;
+    if (skipped == 0) return 0;
+    if (skipped == package.entries.size())
+        std::printf("Nothing was changed: every file of the upgrade was skipped:\n");
+    else
+        std::printf("These files were skipped and keep their old versions:\n");
+    for (const FileEntry& entry : package.entries) {
+        if (entry.state != kStateProceed)
+            std::printf("  %s: %s\n", Printable(entry.name).c_str(), SkipReason(entry.state));
+    }
+    return skipped;
 }
 
 int RunApply(const ApplyOptions& options) {
     ConsoleFrontEnd frontend(options.yes ? ConsoleFrontEnd::Answer::kYes
                              : options.no ? ConsoleFrontEnd::Answer::kNo
                                           : ConsoleFrontEnd::Answer::kAsk);
+    // A package that will be refused is reported first: nothing is searched or asked.
     {
         auto header = UpgradePackage::OpenHeader(options.package.c_str());
         if (!header->IsValid()) {
@@ -74,17 +98,25 @@ int RunApply(const ApplyOptions& options) {
             return kExitInvalid;
         }
     }
+    {
+        auto checked = UpgradePackage::OpenFull(options.package.c_str(), ".");
+        if (!checked->IsValid()) {
+            ReportInvalidPackage(checked.get());
+            return kExitInvalid;
+        }
+    }
     std::string target;
     if (!ChooseTarget(options, &target)) return kExitFailed;
 
-    PrintPackageTexts(options.package.c_str());
-    std::printf("Target:      %s\n", target.c_str());
+    // One package object at a time: the file is opened without sharing on Windows.
+    PrintPackageTexts(*UpgradePackage::OpenHeader(options.package.c_str()));
+    std::printf("Target:      %s\n", Printable(target).c_str());
     if (!options.folder.empty() && !CheckTargetFolder(options.package.c_str(), target.c_str())) {
         std::printf("\nInvalid target folder!\n"
                     "The selected directory (as shown below) does not contain the necessary files to "
-                    "receive an upgrade.\n  %s\n", target.c_str());
+                    "receive an upgrade.\n  %s\n", Printable(target).c_str());
     }
-    if (!frontend.Confirm("\nApply this upgrade to " + target + "?")) {
+    if (!frontend.Confirm("\nApply this upgrade to " + Printable(target) + "?")) {
         std::printf("%s\n", kAborted);
         return kExitFailed;
     }
@@ -95,21 +127,21 @@ int RunApply(const ApplyOptions& options) {
         return kExitInvalid;
     }
     package->AttachMessages(LoadMessages());
-    ApplyResult result = ApplyPackage(*package, &frontend);  // closes its progress display
-    std::vector<CommitFailure> failures = package->commit_failures;
-    package.reset();
-    switch (result) {
-        case kApplyDone:
-            std::printf("%s\n", kApplied);
-            return kExitOk;
-        case kApplyIncomplete:
-            ReportIncomplete(failures);
-            return kExitIncomplete;
-        case kApplyAborted:
-            break;
+    const ApplyResult result = ApplyPackage(*package, &frontend);  // closes its progress display
+    if (result == kApplyAborted) {
+        if (!package->apply_failure.empty())
+            std::printf("The upgrade cannot be applied: %s.\n", Printable(package->apply_failure).c_str());
+        std::printf("%s\n", kAborted);
+        return kExitFailed;
     }
-    std::printf("%s\n", kAborted);
-    return kExitFailed;
+    const size_t skipped = ReportSkipped(*package);
+    if (result == kApplyIncomplete) {
+        ReportIncomplete(package->commit_failures);
+        return kExitIncomplete;
+    }
+    if (skipped == package->entries.size() && skipped != 0) return kExitSkipped;
+    std::printf("%s\n", skipped == 0 ? kApplied : "The upgrade has been applied to every other file.");
+    return skipped == 0 ? kExitOk : kExitSkipped;
 }
 
 }  // namespace
@@ -134,6 +166,7 @@ void AddApplyCommand(CLI::App& app, int& exit_code) {
         "be cancelled.\n"
         "Exit codes: 0 applied, 1 aborted (no file changed) or no installed copy found,\n"
         "2 invalid package or usage error, 3 applied but some files could not be put in place\n"
-        "(their new versions are kept and listed).");
+        "(their new versions are kept and listed), 4 applied except for the entries that were\n"
+        "skipped, each listed with its reason (when every entry was skipped nothing changed).");
     cmd->callback([options, &exit_code] { exit_code = RunApply(*options); });
 }

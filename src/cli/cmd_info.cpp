@@ -48,20 +48,20 @@ void PrintText(const UpgradePackage& p, const MessageTable& messages) {
     std::printf("Form:           %s\n", p.IsCompressed() ? "compressed ([QXZ] + zlib)" : "plain");
     std::printf("Marker:         %s\n", std::memcmp(p.Marker, kPlainMarker, sizeof kPlainMarker) == 0 ? "valid" : "invalid");
     std::printf("Format version: %u\n", static_cast<unsigned>(p.FormatVersion));
-    std::printf("Title:          %s\n", p.Title);
+    std::printf("Title:          %s\n", Printable(p.Title).c_str());
     std::printf("Description:    ");
-    for (const char* c = p.Description.get(); *c; ++c) {
-        if (*c == '\r') continue;
-        std::putchar(*c);
-        if (*c == '\n') std::printf("                ");
+    for (char c : Printable(p.Description.get(), true)) {
+        std::putchar(c);
+        if (c == '\n') std::printf("                ");
     }
     std::printf("\nEntries:        %d\n", static_cast<int>(p.EntryCount));
     std::printf("Progress total: %u\n", static_cast<unsigned>(p.ProgressTotal));
     for (size_t i = 0; i < p.entries.size(); ++i) {
         const FileEntry& e = p.entries[i];
         std::printf("%5zu %-7s W%u E%u %s", i, OperationWord(messages, e.Operation).c_str(),
-                    static_cast<unsigned>(e.WarningPolicy), static_cast<unsigned>(e.ErrorPolicy), e.name);
-        if (e.Description[0]) std::printf("  \"%s\"", e.Description);
+                    static_cast<unsigned>(e.WarningPolicy), static_cast<unsigned>(e.ErrorPolicy),
+                    Printable(e.name).c_str());
+        if (e.Description[0]) std::printf("  \"%s\"", Printable(e.Description).c_str());
         if (HasOldIdentity(e.Operation)) std::printf("  old %s", FormatIdentity(e.OldIdentity).c_str());
         if (HasNewIdentity(e.Operation)) std::printf("  new %s", FormatIdentity(e.NewIdentity).c_str());
         std::printf("\n");

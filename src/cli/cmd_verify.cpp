@@ -28,7 +28,7 @@ int RunVerify(const VerifyOptions& options) {
     for (size_t i = 0; i < package->entries.size(); ++i) {
         const FileEntry& entry = package->entries[i];
         Finding finding = VerifyPackageEntry(*package, static_cast<int>(i));
-        std::printf("%zu %s %s ", i, OperationWord(*messages, entry.Operation).c_str(), entry.name);
+        std::printf("%zu %s %s ", i, OperationWord(*messages, entry.Operation).c_str(), Printable(entry.name).c_str());
         if (finding.code == kStateProceed) {
             std::printf("ok\n");
             continue;

@@ -16,4 +16,5 @@ enum ExitCode : int {
     kExitFailed = 1,      // aborted, findings, unreadable file
     kExitInvalid = 2,     // invalid package or usage error
     kExitIncomplete = 3,  // applied, but some files could not be put in place
+    kExitSkipped = 4,     // applied, but some entries were skipped (possibly all of them)
 };

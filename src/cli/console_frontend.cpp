@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "apply/progress.h"
+#include "cli/cli_common.h"
 #include "cli/platform.h"
 
 namespace {
@@ -58,7 +59,7 @@ void ConsoleFrontEnd::DrawLine() {
     if (!show_progress_ || !open_) return;
     char head[64];
     std::snprintf(head, sizeof head, "[%3d%%] %-10.32s ", percent_, operation_.c_str());
-    std::string line = head + file_name_;
+    std::string line = head + Printable(file_name_);
     size_t width = static_cast<size_t>(TerminalWidth());
     if (width > 1 && line.size() > width - 1) line.resize(width - 1);
     std::fprintf(stderr, "\r%s\033[K", line.c_str());
@@ -75,7 +76,7 @@ void ConsoleFrontEnd::ClearLine() {
 
 bool ConsoleFrontEnd::Reply(const std::string& text) {
     ClearLine();
-    std::printf("%s\n", text.c_str());
+    std::printf("%s\n", Printable(text, true).c_str());
     if (answer_ == Answer::kYes) {
         std::printf("[y/n] y (--yes)\n");
         return true;
@@ -105,7 +106,7 @@ bool ConsoleFrontEnd::AskYesNo(const char* caption, const char* text) {
 
 void ConsoleFrontEnd::Inform(const char* caption, const char* text) {
     ClearLine();
-    std::printf("%s:\n%s\n", caption, text);
+    std::printf("%s:\n%s\n", caption, Printable(text, true).c_str());
     DrawLine();
 }
 

@@ -42,11 +42,14 @@ enum OpenMode : int {
     kModeReadWrite = 3,  // existing file, read and write access
     kShareRead = 4,
     kShareWrite = 8,
+    kModeCreateNew = 16 | kModeWrite,  // a new file only: fails when the name exists at all
 };
 
 // Opens a file; kInvalidHandle on failure. Bits 0-1 of mode: 0 or 1 read an existing
-// file, 2 create or truncate for writing, 3 read and write an existing file. A read-only
-// file is refused for writing on every platform (also to root on POSIX).
+// file, 2 create or truncate for writing, 3 read and write an existing file;
+// kModeCreateNew creates a new file and never opens or follows anything that exists. A
+// read-only file is refused for writing on every platform (also to root on POSIX). A file
+// the call creates is writable by its owner whatever the process's umask.
 FileHandle OpenFile(const char* path, int mode);
 void CloseFile(FileHandle h);
 // Reads up to n bytes; *got is how many were read. False only on a failed call.
@@ -74,10 +77,13 @@ constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 constexpr uint32_t kAttrReadOnly = 0x01;
 constexpr uint32_t kAttrDirectory = 0x10;
 constexpr uint32_t kAttrNormal = 0x80;
+constexpr uint32_t kAttrReparsePoint = 0x400;
 
 // Attribute word as GetFileAttributesA gives it; kInvalidAttributes when the path is absent.
 // On POSIX: kAttrDirectory for folders, kAttrReadOnly when the owner lacks write
-// permission, kAttrNormal for a plain writable file.
+// permission, kAttrNormal for a plain writable file, and kAttrReparsePoint for a symbolic
+// link (with the attributes of what it points to, except inside a Confinement, where a
+// link's target is not looked at).
 uint32_t GetAttributes(const char* path);
 // Sets or clears the read-only attribute (POSIX: the write permission bits).
 bool SetReadOnly(const char* path, bool read_only);
@@ -118,6 +124,37 @@ enum DriveType : int {
 int GetDriveType(const char* root);
 // Roots of the fixed drives in search order: "A:\" to "Z:\" on Windows, "/" on POSIX.
 std::vector<std::string> FixedDriveRoots();
+
+// Free bytes for the calling user on the file system that holds `folder`; -1 when unknown.
+int64_t FreeSpace(const char* folder);
+// Makes the entries of a folder (names added, removed or renamed) durable. True where the
+// platform needs no such step.
+bool SyncFolder(const char* folder);
+
+// ---- Confinement ---------------------------------------------------------------------
+// While a Confinement lives, every operation on a path inside its folder acts beneath that
+// folder only: no symbolic link, junction or other reparse point below the folder is
+// followed or replaced, and ".." cannot climb out of it. An operation that would need to
+// fails. Paths outside the folder are not affected; the folder itself may be reached
+// through links. Confinements nest: the innermost one holds until it ends.
+struct ConfinementState;
+class Confinement {
+public:
+    explicit Confinement(const char* folder);
+    ~Confinement();
+    Confinement(const Confinement&) = delete;
+    Confinement& operator=(const Confinement&) = delete;
+    // False when the folder could not be opened (it does not exist, say); nothing is then
+    // confined by this object.
+    bool Active() const { return state_ != nullptr; }
+
+private:
+    ConfinementState* state_;
+};
+// False when `path` lies inside the innermost confinement folder and a link or reparse
+// point stands on its way there (a folder of the path or its last component), or ".."
+// would leave the folder. Components that do not exist yet are fine.
+bool StaysInside(const char* path);
 
 // ---- Time and resources ------------------------------------------------------------
 uint32_t TickCount();  // milliseconds, wrapping (GetTickCount)

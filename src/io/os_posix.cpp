@@ -1,11 +1,17 @@
 // POSIX implementation of the thin OS layer. It emulates what the engine relies on from
 // Windows: "\" separators, letter-case-insensitive names, the read-only attribute, local-time
-// MS-DOS stamps and a table of raw-data resources.
+// MS-DOS stamps and a table of raw-data resources. Inside a Confinement every path is walked
+// from the confinement folder's descriptor one component at a time without following links,
+// and the operation then acts on the name inside the folder reached, so no link, planted
+// before or during the run, can lead an operation outside.
 #include "io/os.h"
+
+#include "io/fault_injection.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -21,17 +27,41 @@ namespace os {
 
 const char kSeparator = '/';
 
+// The folder of one Confinement: its text (with "/" separators and a final "/") as the
+// engine spells paths inside it, its resolved spelling, and an open descriptor.
+struct ConfinementState {
+    std::string spelled;
+    std::string resolved;
+    int fd;
+    ConfinementState* outer;
+};
+
 namespace {
+
+ConfinementState* g_confinement = nullptr;
 
 bool Exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
 }
 
-// Finds an entry of `folder` whose name equals `name` apart from ASCII letter case.
-bool FindNoCase(const std::string& folder, const std::string& name, std::string* found) {
-    DIR* d = opendir(folder.empty() ? "." : folder.c_str());
-    if (!d) return false;
+std::string WithSlashes(const char* path) {
+    std::string p(path ? path : "");
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+
+// Finds an entry of the open folder `dir` whose name equals `name` apart from ASCII letter
+// case.
+bool FindNoCaseAt(int dir, const std::string& name, std::string* found) {
+    int fd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    DIR* d = fdopendir(fd);
+    if (!d) {
+        close(fd);
+        return false;
+    }
     bool ok = false;
     while (struct dirent* e = readdir(d)) {
         if (EqualFoldingAscii(e->d_name, name.c_str())) {
@@ -44,15 +74,21 @@ bool FindNoCase(const std::string& folder, const std::string& name, std::string*
     return ok;
 }
 
+bool FindNoCase(const std::string& folder, const std::string& name, std::string* found) {
+    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = FindNoCaseAt(fd, name, found);
+    close(fd);
+    return ok;
+}
+
 // Turns a path of the engine into the name of an existing entry where one matches: "\"
 // becomes "/", and when the path does not exist as spelled each component is looked up
 // without regard to ASCII letter case. Components that do not exist (a file about to be
 // created, say) keep their spelling.
 std::string Resolve(const char* path) {
     if (!path) return std::string();
-    std::string p(path);
-    for (char& c : p)
-        if (c == '\\') c = '/';
+    std::string p = WithSlashes(path);
     if (p.empty() || Exists(p)) return p;
 
     bool absolute = p[0] == '/';
@@ -81,6 +117,120 @@ std::string Resolve(const char* path) {
     if (p.back() == '/' && !out.empty() && out.back() != '/') out += '/';
     return out;
 }
+
+// The part of `path` below the innermost confinement folder, or false when the path is not
+// inside it (the folder itself is not inside it either).
+bool BelowConfinement(const std::string& path, std::string* rest) {
+    const ConfinementState* c = g_confinement;
+    if (c == nullptr) return false;
+    for (const std::string* root : {&c->spelled, &c->resolved}) {
+        if (path.size() > root->size() && path.compare(0, root->size(), *root) == 0) {
+            *rest = path.substr(root->size());
+            return true;
+        }
+    }
+    return false;
+}
+
+// Where an operation on a path acts: an open folder and a name in it. Outside any
+// confinement that is the current folder and the whole resolved path, as before. Inside
+// one, the folders on the way are opened from the confinement folder one by one, each
+// looked up without regard to letter case and never through a link; the last name keeps
+// its stored spelling when it exists. `ok` is false, with errno set, when the path cannot
+// be reached that way: ELOOP for a link on the way, EXDEV for "..", ENOENT for a missing
+// folder on the way.
+class Place {
+public:
+    explicit Place(const char* path) {
+        std::string p = WithSlashes(path);
+        std::string rest;
+        if (p.empty()) {
+            errno = ENOENT;
+            return;
+        }
+        if (!BelowConfinement(p, &rest)) {
+            name_ = Resolve(path);
+            ok_ = true;
+            return;
+        }
+        confined_ = true;
+        Walk(rest);
+    }
+    ~Place() {
+        if (dir_ >= 0) close(dir_);
+    }
+    Place(const Place&) = delete;
+    Place& operator=(const Place&) = delete;
+
+    bool ok() const { return ok_; }
+    bool confined() const { return confined_; }
+    int dir() const { return dir_ >= 0 ? dir_ : confined_ ? g_confinement->fd : AT_FDCWD; }
+    const char* name() const { return name_.c_str(); }
+    // lstat of the name: never follows a final link.
+    bool Stat(struct stat* st) const { return ok_ && fstatat(dir(), name(), st, AT_SYMLINK_NOFOLLOW) == 0; }
+
+private:
+    // Opens the folder component `comp` of the open folder `dir` without following a
+    // link, looking it up without regard to case when it does not exist as spelled.
+    static int OpenFolderAt(int dir, const std::string& comp) {
+        int fd = openat(dir, comp.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) return fd;
+        std::string stored;
+        if (errno == ENOENT && FindNoCaseAt(dir, comp, &stored))
+            fd = openat(dir, stored.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && (errno == ENOTDIR || errno == ELOOP)) {
+            struct stat st;
+            const char* name = stored.empty() ? comp.c_str() : stored.c_str();
+            if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
+        }
+        return fd;
+    }
+
+    void Walk(const std::string& rest) {
+        std::vector<std::string> parts;
+        size_t i = 0;
+        while (i <= rest.size()) {
+            size_t end = rest.find('/', i);
+            if (end == std::string::npos) end = rest.size();
+            std::string comp = rest.substr(i, end - i);
+            if (comp == "..") {
+                errno = EXDEV;
+                return;
+            }
+            if (!comp.empty() && comp != ".") parts.push_back(comp);
+            i = end + 1;
+        }
+        if (parts.empty()) {
+            errno = ENOENT;
+            return;
+        }
+        int dir = g_confinement->fd;
+        for (size_t k = 0; k + 1 < parts.size(); ++k) {
+            int next = OpenFolderAt(dir, parts[k]);
+            const int error = errno;
+            if (dir != g_confinement->fd) close(dir);
+            if (next < 0) {
+                errno = error;
+                return;
+            }
+            dir = next;
+        }
+        if (dir != g_confinement->fd) dir_ = dir;
+        name_ = parts.back();
+        struct stat st;
+        std::string stored;
+        if (fstatat(this->dir(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+            FindNoCaseAt(this->dir(), name_, &stored)) {
+            name_ = stored;
+        }
+        ok_ = true;
+    }
+
+    bool ok_ = false;
+    bool confined_ = false;
+    int dir_ = -1;  // owned; -1 for the confinement folder or the current folder
+    std::string name_;
+};
 
 bool IsReadOnlyMode(mode_t m) { return (m & S_IWUSR) == 0; }
 
@@ -114,6 +264,29 @@ bool SplitStamp(uint32_t stamp, struct tm* t) {
 
 int Fd(FileHandle h) { return static_cast<int>(h); }
 
+// A call that a test made fail, with the error a failing device gives.
+bool Injected(FaultKind kind) {
+    if (!FaultHits(kind)) return false;
+    errno = EIO;
+    return true;
+}
+
+int OpenAt(const Place& place, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = openat(place.dir(), place.name(), flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Gives a file this call created the owner's write permission, which a restrictive umask
+// may have withheld: the engine must be able to write, stamp and delete its own files.
+bool KeepOwnerWritable(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return false;
+    return !IsReadOnlyMode(st.st_mode) || fchmod(fd, (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
 }  // namespace
 
 std::string FoldedName(const char* name) {
@@ -125,27 +298,31 @@ std::string FoldedName(const char* name) {
 
 // ---- File handles -------------------------------------------------------------------
 
+// Writing tries to create the file first, so that a file this call made is known to be its
+// own (and is made writable); an existing one is then opened and cut only when writable.
 FileHandle OpenFile(const char* path, int mode) {
-    std::string p = Resolve(path);
-    if (p.empty()) return kInvalidHandle;
-    int access = mode & 3;
-    int flags = O_CLOEXEC;
-    if (access == kModeWrite)
-        flags |= O_WRONLY | O_CREAT;  // truncated below, once the file is known to be writable
-    else if (access == kModeReadWrite)
-        flags |= O_RDWR;
-    else
-        flags |= O_RDONLY;
-    int fd;
-    do {
-        fd = open(p.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
+    if (Injected(FaultKind::kOpen)) return kInvalidHandle;
+    Place place(path);
+    if (!place.ok()) return kInvalidHandle;
+    const int access = mode & 3;
+    const int nofollow = place.confined() ? O_NOFOLLOW : 0;
+    int fd = -1;
+    bool created = false;
+    if (access == kModeWrite) {
+        fd = OpenAt(place, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        created = fd >= 0;
+        if (fd < 0 && errno == EEXIST && (mode & kModeCreateNew) != kModeCreateNew)
+            fd = OpenAt(place, O_WRONLY | O_CLOEXEC | nofollow, 0);
+    } else {
+        fd = OpenAt(place, (access == kModeReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | nofollow, 0);
+    }
     if (fd < 0) return kInvalidHandle;
     struct stat st;
     bool ok = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    if (ok && created) ok = KeepOwnerWritable(fd);
     // Root may write anything; the read-only attribute must still hold.
-    if (ok && (access & kModeWrite) && IsReadOnlyMode(st.st_mode)) ok = false;
-    if (ok && access == kModeWrite && ftruncate(fd, 0) != 0) ok = false;
+    if (ok && !created && (access & kModeWrite) && IsReadOnlyMode(st.st_mode)) ok = false;
+    if (ok && !created && access == kModeWrite && ftruncate(fd, 0) != 0) ok = false;
     if (!ok) {
         close(fd);
         return kInvalidHandle;
@@ -159,7 +336,7 @@ void CloseFile(FileHandle h) {
 
 bool ReadFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
     *got = 0;
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kRead)) return false;
     char* p = static_cast<char*>(buf);
     while (*got < n) {
         ssize_t r = read(Fd(h), p + *got, n - *got);
@@ -175,7 +352,7 @@ bool ReadFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
 
 bool WriteFile(FileHandle h, const void* buf, uint32_t n, uint32_t* put) {
     *put = 0;
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kWrite)) return false;
     const char* p = static_cast<const char*>(buf);
     while (*put < n) {
         ssize_t r = write(Fd(h), p + *put, n - *put);
@@ -202,7 +379,7 @@ int64_t FileSize(FileHandle h) {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool SyncFile(FileHandle h) { return h != kInvalidHandle && fsync(Fd(h)) == 0; }
+bool SyncFile(FileHandle h) { return h != kInvalidHandle && !Injected(FaultKind::kFlush) && fsync(Fd(h)) == 0; }
 
 bool GetFileStamp(FileHandle h, uint32_t* stamp) {
     *stamp = 0;
@@ -220,7 +397,7 @@ bool GetFileStamp(FileHandle h, uint32_t* stamp) {
 }
 
 bool SetFileStamp(FileHandle h, uint32_t stamp) {
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kSetTime)) return false;
     // As on Windows, the time of a file can only be set through a handle open for writing.
     int fl = fcntl(Fd(h), F_GETFL);
     if (fl < 0 || (fl & O_ACCMODE) == O_RDONLY) return false;
@@ -238,93 +415,119 @@ bool SetFileStamp(FileHandle h, uint32_t stamp) {
 // ---- Names and folders -------------------------------------------------------------
 
 uint32_t GetAttributes(const char* path) {
-    std::string p = Resolve(path);
+    Place place(path);
     struct stat st;
-    if (p.empty() || stat(p.c_str(), &st) != 0) return kInvalidAttributes;
-    if (S_ISDIR(st.st_mode)) return kAttrDirectory | (IsReadOnlyMode(st.st_mode) ? kAttrReadOnly : 0);
-    return IsReadOnlyMode(st.st_mode) ? kAttrReadOnly : kAttrNormal;
+    if (!place.Stat(&st)) return kInvalidAttributes;
+    uint32_t link = 0;
+    if (S_ISLNK(st.st_mode)) {
+        // A confined link's target is not looked at; elsewhere the link reports it.
+        if (place.confined() || fstatat(place.dir(), place.name(), &st, 0) != 0) return kAttrReparsePoint;
+        link = kAttrReparsePoint;
+    }
+    if (S_ISDIR(st.st_mode)) return link | kAttrDirectory | (IsReadOnlyMode(st.st_mode) ? kAttrReadOnly : 0);
+    if (IsReadOnlyMode(st.st_mode)) return link | kAttrReadOnly;
+    return link ? link : kAttrNormal;
 }
 
 bool SetReadOnly(const char* path, bool read_only) {
-    std::string p = Resolve(path);
+    Place place(path);
     struct stat st;
-    if (p.empty() || stat(p.c_str(), &st) != 0) return false;
+    if (!place.Stat(&st)) return false;
+    if (S_ISLNK(st.st_mode) && (place.confined() || fstatat(place.dir(), place.name(), &st, 0) != 0)) return false;
     mode_t m = st.st_mode & 07777;
     m = read_only ? (m & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) : (m | S_IWUSR);
-    return chmod(p.c_str(), m) == 0;
+    return fchmodat(place.dir(), place.name(), m, 0) == 0;
 }
 
 bool CreateFolder(const char* path) {
-    std::string p = Resolve(path);
-    return !p.empty() && mkdir(p.c_str(), 0777) == 0;
+    if (Injected(FaultKind::kCreateFolder)) return false;
+    Place place(path);
+    return place.ok() && mkdirat(place.dir(), place.name(), 0777) == 0;
 }
 
 bool RemoveFolder(const char* path) {
-    std::string p = Resolve(path);
-    return !p.empty() && rmdir(p.c_str()) == 0;
+    if (Injected(FaultKind::kDelete)) return false;
+    Place place(path);
+    return place.ok() && unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0;
 }
 
 bool DeleteFile(const char* path) {
-    std::string p = Resolve(path);
+    if (Injected(FaultKind::kDelete)) return false;
+    Place place(path);
     struct stat st;
-    if (p.empty() || lstat(p.c_str(), &st) != 0) return false;
+    if (!place.Stat(&st)) return false;
     if (S_ISDIR(st.st_mode)) return false;
     if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) return false;
-    return unlink(p.c_str()) == 0;
+    return unlinkat(place.dir(), place.name(), 0) == 0;
 }
 
 bool MoveFile(const char* from, const char* to) {
-    std::string f = Resolve(from), t = Resolve(to);
+    if (Injected(FaultKind::kMove)) return false;
+    Place f(from), t(to);
     struct stat sf, st;
-    if (f.empty() || t.empty() || lstat(f.c_str(), &sf) != 0) return false;
-    if (lstat(t.c_str(), &st) == 0) {
+    if (!t.ok() || !f.Stat(&sf)) return false;
+    std::string target_name = t.name();
+    if (t.Stat(&st)) {
         if (sf.st_dev != st.st_dev || sf.st_ino != st.st_ino) return false;
         // The same entry under another letter case: rename it to the new spelling.
-        std::string spelled(to);
-        for (char& c : spelled)
-            if (c == '\\') c = '/';
+        std::string spelled = WithSlashes(to);
         size_t cut = spelled.find_last_of('/');
-        size_t tcut = t.find_last_of('/');
         std::string name = cut == std::string::npos ? spelled : spelled.substr(cut + 1);
-        t = (tcut == std::string::npos ? std::string() : t.substr(0, tcut + 1)) + name;
+        size_t tcut = target_name.find_last_of('/');
+        target_name = (tcut == std::string::npos ? std::string() : target_name.substr(0, tcut + 1)) + name;
     }
-    return rename(f.c_str(), t.c_str()) == 0;
+    return renameat(f.dir(), f.name(), t.dir(), target_name.c_str()) == 0;
 }
 
+// The new file takes the owner, group and permission bits of the file it replaces (an
+// executable stays executable; set-id bits are not carried over), and reaches the disk
+// before its name replaces the old one.
 bool ReplaceFile(const char* from, const char* to) {
-    std::string f = Resolve(from), t = Resolve(to);
+    if (Injected(FaultKind::kMove)) return false;
+    Place f(from), t(to);
     struct stat sf, st;
-    if (f.empty() || t.empty() || lstat(f.c_str(), &sf) != 0) return false;
-    if (lstat(t.c_str(), &st) == 0) {
+    if (!t.ok() || !f.Stat(&sf)) return false;
+    const bool replaces = t.Stat(&st);
+    if (replaces) {
         if (S_ISDIR(st.st_mode)) return false;
         if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) return false;
     }
-    // The new content must be on the disk before its name replaces the old file.
     if (S_ISREG(sf.st_mode)) {
-        int fd = open(f.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = OpenAt(f, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
         if (fd < 0) return false;
-        bool synced = fsync(fd) == 0;
+        bool ok = true;
+        if (replaces && S_ISREG(st.st_mode)) {
+            if (fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM) ok = false;
+            ok = ok && fchmod(fd, st.st_mode & 0777) == 0;
+        }
+        ok = ok && fsync(fd) == 0;
         close(fd);
-        if (!synced) return false;
+        if (!ok) return false;
     }
-    return rename(f.c_str(), t.c_str()) == 0;
+    return renameat(f.dir(), f.name(), t.dir(), t.name()) == 0;
 }
 
 bool FindStoredName(const char* path, std::string* stored) {
     if (!path || !*path || IsSeparator(path[std::strlen(path) - 1])) return false;
-    std::string p = Resolve(path);
-    if (!Exists(p)) return false;
+    Place place(path);
+    struct stat st;
+    if (!place.Stat(&st)) return false;
+    std::string p = place.name();
     size_t cut = p.find_last_of('/');
     *stored = cut == std::string::npos ? p : p.substr(cut + 1);
     return true;
 }
 
 bool ListFolder(const char* folder, std::vector<FolderItem>* items) {
-    std::string p = Resolve(folder);
-    if (p.empty()) return false;
-    DIR* d = opendir(p.c_str());
-    if (!d) return false;
-    std::string prefix = p.back() == '/' ? p : p + "/";
+    Place place(folder);
+    if (!place.ok()) return false;
+    int fd = openat(place.dir(), place.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (place.confined() ? O_NOFOLLOW : 0));
+    if (fd < 0) return false;
+    DIR* d = fdopendir(fd);
+    if (!d) {
+        close(fd);
+        return false;
+    }
     while (struct dirent* e = readdir(d)) {
         bool is_folder;
         if (e->d_type == DT_DIR) {
@@ -333,7 +536,7 @@ bool ListFolder(const char* folder, std::vector<FolderItem>* items) {
             is_folder = false;  // links included: a search never follows them
         } else {
             struct stat st;
-            is_folder = lstat((prefix + e->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            is_folder = fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         items->push_back(FolderItem{e->d_name, is_folder});
     }
@@ -360,6 +563,62 @@ int GetDriveType(const char* root) {
 }
 
 std::vector<std::string> FixedDriveRoots() { return {"/"}; }
+
+int64_t FreeSpace(const char* folder) {
+    struct statvfs vfs;
+    std::string p = Resolve(folder);
+    if (p.empty() || statvfs(p.c_str(), &vfs) != 0) return -1;
+    return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+bool SyncFolder(const char* folder) {
+    if (Injected(FaultKind::kFlush)) return false;
+    std::string p = WithSlashes(folder);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    int fd;
+    std::string rest;
+    if (BelowConfinement(p, &rest)) {
+        Place place(p.c_str());
+        if (!place.ok()) return false;
+        fd = openat(place.dir(), place.name(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } else {
+        fd = open(Resolve(p.c_str()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (fd < 0) return false;
+    bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+// ---- Confinement ---------------------------------------------------------------------
+
+Confinement::Confinement(const char* folder) : state_(nullptr) {
+    std::string spelled = WithSlashes(folder);
+    if (spelled.empty()) return;
+    std::string resolved = Resolve(spelled.c_str());
+    int fd = open(resolved.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (spelled.back() != '/') spelled += '/';
+    if (resolved.back() != '/') resolved += '/';
+    state_ = new ConfinementState{spelled, resolved, fd, g_confinement};
+    g_confinement = state_;
+}
+
+Confinement::~Confinement() {
+    if (state_ == nullptr) return;
+    g_confinement = state_->outer;
+    close(state_->fd);
+    delete state_;
+}
+
+bool StaysInside(const char* path) {
+    std::string rest;
+    if (!BelowConfinement(WithSlashes(path), &rest)) return true;
+    Place place(path);
+    if (!place.ok()) return errno != ELOOP && errno != EXDEV;  // else just not there (yet)
+    struct stat st;
+    return !place.Stat(&st) || !S_ISLNK(st.st_mode);
+}
 
 // ---- Time and resources ------------------------------------------------------------
 

@@ -1,6 +1,10 @@
 // Win32 implementation of the thin OS layer: each function is one or two ANSI API calls.
-// The only file of the core that includes windows.h.
+// The only file of the core that includes windows.h. Inside a Confinement every folder on
+// a path below the confinement folder is checked for reparse points (links, junctions)
+// before the call, and files are opened without following a final reparse point.
 #include "io/os.h"
+
+#include "io/fault_injection.h"
 
 #include <windows.h>
 
@@ -14,7 +18,69 @@ namespace os {
 
 const char kSeparator = '\\';
 
+// The folder of one Confinement, with "\" separators and a final "\".
+struct ConfinementState {
+    std::string root;
+    ConfinementState* outer;
+};
+
 namespace {
+
+ConfinementState* g_confinement = nullptr;
+
+std::string WithBackslashes(const char* path) {
+    std::string p(path ? path : "");
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    return p;
+}
+
+// Whether the path `p` ("\" separators) lies below the innermost confinement folder.
+bool Inside(const std::string& p) {
+    const ConfinementState* c = g_confinement;
+    return c != nullptr && p.size() > c->root.size() &&
+           FoldedName(p.substr(0, c->root.size()).c_str()) == FoldedName(c->root.c_str());
+}
+
+// True when `path` lies below the innermost confinement folder and a reparse point stands
+// on its way there, or ".." would climb out. The walk stops at the first name that does
+// not exist: nothing below it can be a link yet.
+bool Blocked(const char* path) {
+    if (path == nullptr) return false;
+    const std::string p = WithBackslashes(path);
+    if (!Inside(p)) return false;
+    const ConfinementState* c = g_confinement;
+    std::string prefix = c->root;
+    size_t i = c->root.size();
+    while (i < p.size()) {
+        size_t end = p.find('\\', i);
+        if (end == std::string::npos) end = p.size();
+        const std::string comp = p.substr(i, end - i);
+        i = end + 1;
+        if (comp.empty() || comp == ".") continue;
+        if (comp == "..") return true;
+        prefix += comp;
+        DWORD a = GetFileAttributesA(prefix.c_str());
+        if (a == INVALID_FILE_ATTRIBUTES) return false;
+        if (a & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+        prefix += '\\';
+    }
+    return false;
+}
+
+// A call that a test made fail, with the error a failing device gives.
+bool Injected(FaultKind kind) {
+    if (!FaultHits(kind)) return false;
+    SetLastError(ERROR_IO_DEVICE);
+    return true;
+}
+
+// Refuses a blocked path the way the system refuses a forbidden one.
+bool Refused(const char* path) {
+    if (!Blocked(path)) return false;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return true;
+}
 
 HANDLE H(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
 
@@ -44,11 +110,12 @@ std::string FoldedName(const char* name) {
 // ---- File handles -------------------------------------------------------------------
 
 FileHandle OpenFile(const char* path, int mode) {
+    if (Injected(FaultKind::kOpen) || Refused(path)) return kInvalidHandle;
     DWORD access, disposition;
     switch (mode & 3) {
     case kModeWrite:
         access = GENERIC_WRITE;
-        disposition = CREATE_ALWAYS;
+        disposition = (mode & kModeCreateNew) == kModeCreateNew ? CREATE_NEW : CREATE_ALWAYS;
         break;
     case kModeReadWrite:
         access = GENERIC_READ | GENERIC_WRITE;
@@ -69,7 +136,9 @@ FileHandle OpenFile(const char* path, int mode) {
         }
     }
     DWORD share = ((mode & kShareRead) ? FILE_SHARE_READ : 0) | ((mode & kShareWrite) ? FILE_SHARE_WRITE : 0);
-    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Inside a confinement a final reparse point is opened as itself, never followed.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (Inside(WithBackslashes(path)) ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return kInvalidHandle;
     return reinterpret_cast<FileHandle>(h);
 }
@@ -80,7 +149,7 @@ void CloseFile(FileHandle h) {
 
 bool ReadFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
     *got = 0;
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kRead)) return false;
     DWORD count = 0;
     BOOL ok = ::ReadFile(H(h), buf, n, &count, nullptr);
     *got = count;
@@ -89,7 +158,7 @@ bool ReadFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
 
 bool WriteFile(FileHandle h, const void* buf, uint32_t n, uint32_t* put) {
     *put = 0;
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kWrite)) return false;
     DWORD count = 0;
     BOOL ok = ::WriteFile(H(h), buf, n, &count, nullptr);
     *put = count;
@@ -115,7 +184,9 @@ int64_t FileSize(FileHandle h) {
     return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
 }
 
-bool SyncFile(FileHandle h) { return h != kInvalidHandle && FlushFileBuffers(H(h)) != 0; }
+bool SyncFile(FileHandle h) {
+    return h != kInvalidHandle && !Injected(FaultKind::kFlush) && FlushFileBuffers(H(h)) != 0;
+}
 
 bool GetFileStamp(FileHandle h, uint32_t* stamp) {
     *stamp = 0;
@@ -136,7 +207,7 @@ bool GetFileStamp(FileHandle h, uint32_t* stamp) {
 }
 
 bool SetFileStamp(FileHandle h, uint32_t stamp) {
-    if (h == kInvalidHandle || !ValidStamp(stamp)) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kSetTime) || !ValidStamp(stamp)) return false;
     FILETIME local, utc;
     if (!DosDateTimeToFileTime(static_cast<WORD>(stamp >> 16), static_cast<WORD>(stamp & 0xFFFF), &local))
         return false;
@@ -146,9 +217,10 @@ bool SetFileStamp(FileHandle h, uint32_t stamp) {
 
 // ---- Names and folders -------------------------------------------------------------
 
-uint32_t GetAttributes(const char* path) { return GetFileAttributesA(path); }
+uint32_t GetAttributes(const char* path) { return Refused(path) ? kInvalidAttributes : GetFileAttributesA(path); }
 
 bool SetReadOnly(const char* path, bool read_only) {
+    if (Refused(path)) return false;
     DWORD a = GetFileAttributesA(path);
     if (a == INVALID_FILE_ATTRIBUTES) return false;
     // Only these bits can be set; "normal" stands alone for none of them.
@@ -161,24 +233,40 @@ bool SetReadOnly(const char* path, bool read_only) {
     return SetFileAttributesA(path, a) != 0;
 }
 
-bool CreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+bool CreateFolder(const char* path) {
+    return !Injected(FaultKind::kCreateFolder) && !Refused(path) && CreateDirectoryA(path, nullptr) != 0;
+}
 
-bool RemoveFolder(const char* path) { return RemoveDirectoryA(path) != 0; }
+bool RemoveFolder(const char* path) {
+    return !Injected(FaultKind::kDelete) && !Refused(path) && RemoveDirectoryA(path) != 0;
+}
 
-bool DeleteFile(const char* path) { return DeleteFileA(path) != 0; }
+bool DeleteFile(const char* path) { return !Injected(FaultKind::kDelete) && !Refused(path) && DeleteFileA(path) != 0; }
 
-bool MoveFile(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+bool MoveFile(const char* from, const char* to) {
+    return !Injected(FaultKind::kMove) && !Refused(from) && !Refused(to) && MoveFileA(from, to) != 0;
+}
 
-// A read-only or open destination cannot be deleted, and then the rename fails too. A missing
-// source would cost the destination for nothing, so it is refused before the delete.
+// One call replaces the destination and waits until the move is on the disk, so no crash
+// can leave the name missing. Where the system lacks that call the destination is deleted
+// and the file moved. A read-only or open destination is refused either way, and a missing
+// source never costs the destination.
 bool ReplaceFile(const char* from, const char* to) {
+    if (Injected(FaultKind::kMove) || Refused(from) || Refused(to)) return false;
     if (GetFileAttributesA(from) == INVALID_FILE_ATTRIBUTES) return false;
+    DWORD a = GetFileAttributesA(to);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
     DeleteFileA(to);
     return MoveFileA(from, to) != 0;
 }
 
 bool FindStoredName(const char* path, std::string* stored) {
-    if (!path || !*path || IsSeparator(path[lstrlenA(path) - 1])) return false;
+    if (!path || !*path || IsSeparator(path[lstrlenA(path) - 1]) || Refused(path)) return false;
     WIN32_FIND_DATAA data;
     ZeroMemory(&data, sizeof data);
     HANDLE f = FindFirstFileA(path, &data);
@@ -189,7 +277,7 @@ bool FindStoredName(const char* path, std::string* stored) {
 }
 
 bool ListFolder(const char* folder, std::vector<FolderItem>* items) {
-    if (!folder) return false;
+    if (!folder || Refused(folder)) return false;
     std::string pattern(folder);
     if (!pattern.empty() && !IsSeparator(pattern.back())) pattern += '\\';
     pattern += '*';
@@ -226,6 +314,34 @@ std::vector<std::string> FixedDriveRoots() {
     }
     return roots;
 }
+
+int64_t FreeSpace(const char* folder) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) return -1;
+    return static_cast<int64_t>(available.QuadPart);
+}
+
+// NTFS journals its folder entries, and replacements are written through.
+bool SyncFolder(const char*) { return !Injected(FaultKind::kFlush); }
+
+// ---- Confinement ---------------------------------------------------------------------
+
+Confinement::Confinement(const char* folder) : state_(nullptr) {
+    std::string root = WithBackslashes(folder);
+    DWORD a = root.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(root.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (root.back() != '\\') root += '\\';
+    state_ = new ConfinementState{root, g_confinement};
+    g_confinement = state_;
+}
+
+Confinement::~Confinement() {
+    if (state_ == nullptr) return;
+    g_confinement = state_->outer;
+    delete state_;
+}
+
+bool StaysInside(const char* path) { return !Blocked(path); }
 
 // ---- Time and resources ------------------------------------------------------------
 

@@ -62,6 +62,7 @@ public:
     enum : int {
         ModeRead = os::kModeRead,
         ModeWrite = os::kModeWrite,
+        ModeCreateNew = os::kModeCreateNew,  // a new file only; nothing existing is opened
         ModeReadWrite = os::kModeReadWrite,
         ShareRead = os::kShareRead,
         ShareWrite = os::kShareWrite,

@@ -78,14 +78,15 @@ const char* UpgradePackage::MessageItem(int line, int item) const {
 bool UpgradePackage::SetTargetFolder(const char* folder) {
     if (folder == nullptr) folder = "";
     const size_t len = std::strlen(folder);
-    // An empty folder stays empty (names then resolve against the current folder) rather
-    // than becoming the root of the drive.
+    // An empty folder is refused: names would resolve against whatever the current folder
+    // is, and it must not become the root of the drive either.
     const bool append = len > 0 && !os::IsSeparator(folder[len - 1]);
-    if (len + (append ? 1 : 0) + 1 > sizeof target_folder) {
+    if (len == 0 || len + (append ? 1 : 0) + 1 > sizeof target_folder) {
         target_folder[0] = '\0';
         target_refused_ = true;
         if (refusal_.empty()) {
-            refusal_ = "the target folder is too long (" + std::to_string(len) + " characters)";
+            refusal_ = len == 0 ? "no target folder was given"
+                                : "the target folder is too long (" + std::to_string(len) + " characters)";
             refusal_is_target_ = true;
         }
         return false;

@@ -51,9 +51,9 @@ public:
     const char* Message(int line) const;
     const char* MessageItem(int line, int item) const;
 
-    // Replaces the target folder (a separator is appended when missing; an empty folder
-    // stays empty). False, leaving the folder empty and the package invalid, when it does
-    // not fit its 260-byte buffer.
+    // Replaces the target folder (a separator is appended when missing). False, leaving the
+    // folder empty and the package invalid, when it is empty or does not fit its 260-byte
+    // buffer.
     bool SetTargetFolder(const char* folder);
 
     // Read directly by the engine and the front ends.
@@ -75,6 +75,10 @@ public:
     char path_a[os::kMaxPath] = {};
     char path_b[os::kMaxPath] = {};
     std::vector<CommitFailure> commit_failures;
+    // Why the last apply stopped before changing anything when no entry and no answer was
+    // the cause (the target folder cannot be opened, too little free space, a link in place
+    // of the temporary folder); empty otherwise.
+    std::string apply_failure;
 
     // Why a full open refused the package ("" when it did not); for diagnostics.
     const std::string& RefusalReason() const { return refusal_; }

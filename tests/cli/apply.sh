@@ -43,10 +43,11 @@ expect 0 "info plain" run info plain.upg
 has "Form:           plain" "info plain"
 has "Title:          Sample 1.1" "info plain"
 has "Entries:        3" "info plain"
-grep -v '^Form' out.txt >plain-info.txt
+# Compared on standard output only: Wine may print its own complaints on standard error.
+run info plain.upg 2>/dev/null | grep -v '^Form' >plain-info.txt
 expect 0 "info compressed" run info packed.upg
 has "Form:           compressed" "info compressed"
-grep -v '^Form' out.txt | diff - plain-info.txt >/dev/null || fail "plain and compressed forms read differently"
+run info packed.upg 2>/dev/null | grep -v '^Form' | diff - plain-info.txt || fail "plain and compressed forms read differently"
 has "Update  W1 E1 Maps.level.map" "entry line"
 expect 0 "info --json" run info packed.upg --json
 for key in '"valid": true' '"compressed": true' '"format_version": 17' '"entry_count": 3' \
@@ -99,6 +100,66 @@ has "No installed copy" "empty search"
 mkdir -p other
 expect 1 "apply to a foreign folder" run apply plain.upg other --no
 has "Invalid target folder!" "foreign folder"
+
+# Texts from a package reach the terminal with control characters escaped.
+"$builder" build old new -o esc.upg --title "$(printf 'Red\033[31m title')" >/dev/null ||
+  fail "building a package with an escape in its title"
+expect 0 "info of an escaped title" run info esc.upg
+has 'Red\\x1B\[31m title' "escaped title"
+! grep -q "$(printf '\033')" out.txt || fail "an escape character reached the terminal"
+
+# A package the full open refuses is reported first: nothing is searched, shown or asked.
+mkdir -p dev/old dev/new
+printf 'a' >dev/old/ZZZ.txt && printf 'b' >dev/new/ZZZ.txt
+"$builder" build dev/old dev/new -o dev.upg >/dev/null || fail "building the device-name package"
+perl -pi -e 's/ZZZ\.txt/NUL\.txt/g' dev.upg
+expect 2 "apply of a package naming a device" run apply dev.upg dev/old --yes
+has "Upgrade is invalid!" "device name"
+has "reserved device name" "device name reason"
+! grep -q "Invalid target folder\|Apply this upgrade" out.txt || fail "a refused package reached the questions"
+
+# Entries that were skipped are listed with their reasons, with exit code 4; when every
+# entry is skipped nothing is said to be applied.
+cp -rp old skip
+printf 'edited' >skip/Maps/level.map
+expect 4 "apply with a skipped entry" run apply packed.upg skip --yes
+has "These files were skipped" "skipped list"
+has "Maps.level.map: the file has been changed" "skip reason"
+has "The upgrade has been applied to every other file." "partial result"
+[ "$(cat skip/Maps/level.map)" = edited ] || fail "a skipped file was changed"
+cp -rp old skip-all
+printf 'edited' >skip-all/Maps/level.map
+rm skip-all/gone.txt
+mkdir -p skip-all/Extra && printf 'mine' >skip-all/Extra/added.txt && chmod a-w skip-all/Extra/added.txt
+expect 4 "apply where everything is skipped" run apply packed.upg skip-all --yes
+has "Nothing was changed: every file of the upgrade was skipped" "all skipped"
+! grep -q "has been applied" out.txt || fail "nothing applied, yet reported as applied"
+
+# An upgrade that adds files to a folder that does not exist writes nothing and says why.
+mkdir -p add/old add/new && printf 'new' >add/new/only.txt
+"$builder" build add/old add/new -o add.upg >/dev/null || fail "building the add-only package"
+expect 1 "apply to a missing folder" run apply add.upg add/missing --yes
+has "cannot be opened" "missing target"
+! grep -q "has been applied" out.txt || fail "a missing folder reported as applied"
+[ ! -e add/missing ] || fail "the missing folder was created"
+
+# Links below the target folder are never followed: entries behind a linked folder are
+# skipped, and a link in place of the temporary folder is refused. Nothing outside changes.
+mkdir -p links/outside
+cp -rp old links/target
+mv links/target/Maps links/outside/Maps
+ln -s "$PWD/links/outside/Maps" links/target/Maps
+printf 'keep' >links/outside/N00000.TMP
+(cd links/outside && find . -type f -exec md5sum {} + | sort) >outside.before
+expect 4 "apply through a linked folder" run apply packed.upg links/target --yes
+has "Maps.level.map: a link or junction stands on its path" "linked folder"
+rm links/target/Maps
+cp -rp old/Maps links/target/Maps
+ln -s "$PWD/links/outside" links/target/__QXUPD_
+expect 1 "apply with a linked temporary folder" run apply packed.upg links/target --yes
+has "is a link or a file, not a folder" "linked temporary folder"
+(cd links/outside && find . -type f -exec md5sum {} + | sort) | diff - outside.before >/dev/null ||
+  fail "a file outside the target folder changed"
 
 # Usage errors exit 2.
 expect 2 "unknown option" run apply plain.upg target --bogus

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <random>
 
+#include <sys/stat.h>
+
 #include "io/os.h"
 #include "io/stream.h"
 
@@ -91,3 +93,8 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
     for (auto& b : out) b = static_cast<uint8_t>(rng());
     return out;
 }
+
+bool IsPosix() { return os::kSeparator == '/'; }
+
+UmaskScope::UmaskScope(int mask) : saved_(static_cast<int>(umask(mask))) {}
+UmaskScope::~UmaskScope() { umask(saved_); }

@@ -46,3 +46,18 @@ void SetStamp(const std::string& path, uint32_t stamp);
 uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second);
 // Deterministic pseudo-random bytes.
 Bytes RandomBytes(size_t n, uint32_t seed);
+
+// Whether the POSIX OS layer is under test (else the Win32 one).
+bool IsPosix();
+
+// Sets the process's file-creation mask for the life of the object.
+class UmaskScope {
+public:
+    explicit UmaskScope(int mask);
+    ~UmaskScope();
+    UmaskScope(const UmaskScope&) = delete;
+    UmaskScope& operator=(const UmaskScope&) = delete;
+
+private:
+    int saved_;
+};
