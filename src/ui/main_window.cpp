@@ -3,7 +3,6 @@
 // and the final message.
 #include "ui/main_window.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -74,13 +73,20 @@ std::string IncompleteReport(const std::vector<CommitFailure>& failures) {
     return text;
 }
 
-void ShowOutcome(HWND window, ApplyResult result, const std::vector<CommitFailure>& failures) {
+void ShowOutcome(HWND window, ApplyResult result, const ApplyReport& report) {
     switch (result) {
     case kApplyDone: MessageBoxA(window, kApplied, "All Finished", MB_OK | MB_ICONINFORMATION); break;
     case kApplyIncomplete:
-        MessageBoxA(window, IncompleteReport(failures).c_str(), "Upgrade Incomplete", MB_OK | MB_ICONWARNING);
+        MessageBoxA(window, IncompleteReport(report.commit_failures).c_str(), "Upgrade Incomplete",
+                    MB_OK | MB_ICONWARNING);
         break;
-    default: MessageBoxA(window, kAborted, "Upgrade Aborted", MB_OK | MB_ICONINFORMATION); break;
+    default: {
+        // Nothing was changed; when no file or answer stopped the run, the user learns why.
+        std::string text = kAborted;
+        if (!report.failure.empty()) text += "\n\nThe upgrade cannot be applied: " + report.failure + ".";
+        MessageBoxA(window, text.c_str(), "Upgrade Aborted", MB_OK | MB_ICONINFORMATION);
+        break;
+    }
     }
 }
 
@@ -97,9 +103,9 @@ void RunWizardFlow(HWND window) {
     LocateInstalledTarget(PackagePath, TargetFolder, window);
     if (!RunPageSequence(window)) return;
     UpdateWindow(window);
-    std::vector<CommitFailure> failures;
-    const ApplyResult result = ApplyUpgrade(PackagePath, TargetFolder, window, &failures);
-    ShowOutcome(window, result, failures);
+    ApplyReport report;
+    const ApplyResult result = ApplyUpgrade(PackagePath, TargetFolder, window, &report);
+    ShowOutcome(window, result, report);
 }
 
 }  // namespace
@@ -177,13 +183,16 @@ int ValidatePackage(const char* package_path) {
 }
 
 ApplyResult ApplyUpgrade(const char* package_path, const char* target_folder, HWND owner,
-                         std::vector<CommitFailure>* failures) {
+                         ApplyReport* report) {
     std::unique_ptr<UpgradePackage> package = UpgradePackage::OpenFull(package_path, target_folder);
     if (!package || !package->IsValid()) return kApplyAborted;
     package->AttachMessages(MessageTable::LoadFromResource(ModuleInstance, os::ResourceName{IDR_MESSAGES, nullptr}));
     ProgressDialogFrontEnd progress(owner);
     const ApplyResult result = ApplyPackage(*package, &progress);
-    if (failures != nullptr) *failures = package->commit_failures;
+    if (report != nullptr) {
+        report->commit_failures = package->commit_failures;
+        report->failure = package->apply_failure;
+    }
     return result;
 }
 

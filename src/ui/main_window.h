@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "apply/driver.h"
@@ -22,7 +23,13 @@ HFONT CreateBannerFont(int kind);
 int RunPageSequence(HWND owner);
 // Nonzero when the package's header opens and is valid.
 int ValidatePackage(const char* package_path);
-// Applies the package to the target folder with the progress dialog owned by `owner`.
-// Files the commit phase could not put in place are added to `failures` (may be null).
+// What the engine reported beyond its result: the files the commit phase could not put in
+// place, and why an apply stopped before changing anything when no file or answer did.
+struct ApplyReport {
+    std::vector<CommitFailure> commit_failures;
+    std::string failure;
+};
+// Applies the package to the target folder with the progress dialog owned by `owner`; fills
+// `report` when given.
 ApplyResult ApplyUpgrade(const char* package_path, const char* target_folder, HWND owner,
-                         std::vector<CommitFailure>* failures = nullptr);
+                         ApplyReport* report = nullptr);

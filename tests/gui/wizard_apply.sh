@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# ambrel32.exe end to end under Wine: the questions of the apply. A policy-1 finding
-# answered No, and the cancel button during the rebuild of a large file answered Yes (the
-# folder stays as it was) and No (the run goes on to the end).
+# ambrel32.exe end to end under Wine: the questions and refusals of the apply. A policy-1
+# finding answered No, a file in the temporary folder's place, and the cancel button during
+# the rebuild of a large file answered Yes (the folder stays as it was) and No (the run
+# goes on to the end).
 # Usage: wizard_apply.sh AMBREL32_EXE EMULATOR NATIVE_AMBREL WIN_PEEK_EXE
 . "$(dirname "$0")/common.sh" wizard_apply "$@"
 
@@ -23,9 +24,9 @@ build "$FIX/big_old" "$FIX/big_new" "$FIX/big.upg" --title "Large" --error-polic
 CAPTION="Upgrade Processing"
 CONFIRM_CANCEL="The update has not been performed. Are you sure you want to cancel?"
 
-# start_apply PACKAGE COPY: the program with PACKAGE beside it and COPY installed; Next on
-# pages 1 and 2, then waits for the progress dialog (its id in PROGRESS).
-start_apply() {
+# confirm_pages PACKAGE COPY: the program with PACKAGE beside it and COPY installed; Next
+# on pages 1 and 2.
+confirm_pages() {
   wine_new_prefix || return 1
   install_program 'C:\Patch' "$1" ambrel32.upg
   install_copy "$2" "$INSTALLED"
@@ -34,6 +35,12 @@ start_apply() {
   win_key "$WIN" Return
   win_wait_new "Ambrel" 45 || return 1
   win_key "$WIN" Return
+}
+
+# start_apply PACKAGE COPY: confirm_pages, then waits for the progress dialog (its id in
+# PROGRESS).
+start_apply() {
+  confirm_pages "$@" || return 1
   win_wait_new "$CAPTION" 45 || return 1
   PROGRESS=$WIN
 }
@@ -86,7 +93,21 @@ cancel_no() {
   no_temporary_folder "$INSTALLED"
 }
 
+# A file where the temporary folder would go stops the apply before anything changes, and
+# the final message says why.
+temporary_folder_taken() {
+  cp -rp "$FIX/old" "$FIX/blocked"
+  printf 'in the way' >"$FIX/blocked/__QXUPD_"
+  confirm_pages "$FIX/ask.upg" "$FIX/blocked" || return 1
+  expect_msgbox "Upgrade Aborted" "$ABORTED\n\nThe upgrade cannot be applied: $INSTALLED\\__QXUPD_ is a link or a file, not a folder; remove it and try again." 45 ||
+    return 1
+  win_key "$WIN" Return
+  wine_wait_exit 45
+  same_tree "the folder is not as it was" "$(wine_c "$INSTALLED")" "$FIX/blocked"
+}
+
 scenario "a policy-1 finding answered No" policy_question_no
+scenario "a file in place of the temporary folder" temporary_folder_taken
 scenario "cancel during the rebuild answered Yes" cancel_yes
 scenario "cancel during the rebuild answered No, twice" cancel_no
 wine_finish
