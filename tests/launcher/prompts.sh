@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end tests of brackpatch.exe under Wine, by the user's answers: the game not
 # installed (No, then Yes), OK at the CD prompt without the CD, and Cancel at the CD prompt.
-# Usage: prompts.sh BRACKPATCH PROBE AMBREL32|none EMULATOR [NATIVE_AMBREL]
+# Usage: prompts.sh BRACKPATCH PROBE AMBREL32 EMULATOR [NATIVE_AMBREL]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../wine/lib.sh"

@@ -3,7 +3,7 @@
 # installed game, the CD in a CD-ROM drive, the patch folder, and checks of the game folder.
 #
 # launcher_init BRACKPATCH PROBE APPLICATOR EMULATOR [NATIVE_AMBREL] NAME
-#   remembers the programs; APPLICATOR may be "none". Sets REG_VIEW to the registry view
+#   remembers the programs and the name of the test. Sets REG_VIEW to the registry view
 #   the launcher reads HKLM\Software through (/reg:32 for an i686 program, /reg:64 for x86_64).
 # game_install DATE          the game in C:\Games\Brackwold (GAME: its host path), the main
 #                            game file dated DATE (UTC), the install key with its "Path"

@@ -2,7 +2,7 @@
 # End-to-end tests of brackpatch.exe under Wine, by the installed version and the CD's:
 # version 1.0 upgraded through the real applicator (then refused as already 1.3), version
 # 1.1 with the restored files, and a CD of version 1.2.
-# Usage: versions.sh BRACKPATCH PROBE AMBREL32|none EMULATOR NATIVE_AMBREL
+# Usage: versions.sh BRACKPATCH PROBE AMBREL32 EMULATOR NATIVE_AMBREL
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../wine/lib.sh"

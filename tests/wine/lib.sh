@@ -24,6 +24,8 @@
 #   LAST_SHOT    the screenshot taken last; FAILURES the number of failed checks so far
 #   WINE_KEEP    where screenshots of failures are kept (default: ./wine-failures, or
 #                $AMBREL_WINE_KEEP)
+#   WIN_PEEK     (set by the caller) host path of the Windows build's win_peek.exe, which
+#                win_texts, control_text, control_wait and win_cover run inside the prefix
 #
 # Functions:
 #   wine_init EMULATOR NAME      sets up WINE_WORK and the exit clean-up; NAME labels output
@@ -31,8 +33,10 @@
 #                                loader (cached in $AMBREL_WINE_TEMPLATES, default
 #                                /tmp/ambrel-wine-templates) in which Wine draws window frames
 #                                itself (X11 "Managed"=N: no window manager is needed) and
-#                                whose Z: drive (the host's root) is removed, so nothing can
-#                                walk the host's file system. About a quarter second.
+#                                whose Z: drive (the host's root) and links into the host
+#                                (the user folders) are removed, so nothing can walk the
+#                                host's file system. Wine's own fonts are installed into it.
+#                                About a quarter second.
 #   wine_c 'C:\a\b'              prints the host path of a path on C: of the current prefix
 #   wine_windows_dir             prints the prefix's Windows folder as Windows spells it
 #   xvfb_start [WxH]             starts Xvfb on a free display (default 1024x768, 24 bits)
@@ -53,14 +57,30 @@
 #                                the first visible window with one of the captions that is
 #                                new (not returned before); sets WIN and WIN_CAPTION
 #   win_wait_gone ID [SECONDS]   waits until the window is no longer visible
-#   win_ids CAPTION              prints the ids of the visible windows with that caption
+#   win_ids CAPTION              prints the ids of the visible windows with that caption,
+#                                oldest first (win_wait_new thus finds the next new window)
 #   win_key ID KEY...            gives the window the keyboard focus and sends xdotool keys
 #                                (Return, Escape, y, n, alt+b, ...)
 #   win_click ID X Y             clicks at (X, Y) relative to the window's top-left corner
 #   win_geometry ID              prints "X Y WIDTH HEIGHT" of the window on the screen
+#   win_texts CAPTION            what the visible windows with that caption show (win_peek
+#                                texts): per window "window L T R B CL CT CR CB", then per
+#                                control "ID CLASS ENABLED VISIBLE L T R B TEXT", tab-separated,
+#                                rectangles on the screen, line breaks as \n
+#   control_text CAPTION ID [FIELD]
+#                                one field (default 9, the text; 3 enabled, 5-8 the rectangle)
+#                                of control ID in the topmost window with that caption
+#   control_wait CAPTION ID TEXT [SECONDS]
+#                                waits until control ID of that window shows TEXT
+#   control_click CAPTION ID     clicks the middle of control ID of that window
+#   win_client CAPTION           prints "L T R B" of the topmost such window's client area
+#   win_cover CAPTION            takes that window's caption bar and frame off and makes it as
+#                                large as the screen, so that its client area covers the
+#                                whole screen
 #   shot NAME                    screenshot of the whole screen to $WINE_WORK/NAME.png; sets
 #                                LAST_SHOT
 #   pixel FILE X Y               prints "R G B" (0..255) of one pixel of a picture
+#   pixels FILE X Y W H          prints "X Y R G B" for every pixel of that rectangle
 #   msgbox_texts                 prints the texts of every message box the program started
 #                                last has shown, one per line (line breaks as \n)
 #   expect_msgbox CAPTION TEXT [SECONDS]
@@ -69,9 +89,9 @@
 #   check DESCRIPTION COMMAND... runs the command; a failure is counted and reported
 #   fail MESSAGE                 counts and reports a failure (keeps a screenshot)
 #   scenario NAME FUNCTION [ARGS...]
-#                                runs a function as one scenario: prints its name, counts a
-#                                failure when it returns nonzero, and ends the prefix's
-#                                programs afterwards
+#                                runs a function as one scenario: counts a failure when it
+#                                returns nonzero, ends the prefix's programs afterwards and
+#                                prints the scenario's name and time
 #   wine_finish                  prints "NAME: N checks failed" or "NAME: all checks passed"
 #                                and exits with 0 or 1
 #
@@ -95,6 +115,7 @@ WINE_PID=""
 WINE_LOG=""
 XVFB_PID=""
 WINE_NAME="wine test"
+WINE_TEMPLATE_RECIPE=2  # raise when the template is made differently, so old caches are not used
 
 wine_init() {
   EMULATOR=$1
@@ -123,7 +144,7 @@ _wine_template() {
   local version key
   version=$("$EMULATOR" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' '_')
   key=$(echo "$EMULATOR" | tr -c 'A-Za-z0-9\n' '_')
-  WINE_TEMPLATE="$root/$key-$version"
+  WINE_TEMPLATE="$root/$key-$version-$WINE_TEMPLATE_RECIPE"
   mkdir -p "$root"
   (
     flock 9
@@ -135,6 +156,11 @@ _wine_template() {
       # the windows need no window manager.
       "$EMULATOR" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
       "$WINESERVER" -w
+      # Wine's own fonts (Debian: fonts-wine) where every Wine finds them: the caption
+      # buttons need Marlett, the dialogs MS Sans Serif.
+      [ -d /usr/share/wine/fonts ] && cp -n /usr/share/wine/fonts/* "$WINE_TEMPLATE/drive_c/windows/Fonts/" 2>/dev/null
+      # The user folders Wine links to the host's home become plain folders.
+      find "$WINE_TEMPLATE/drive_c" -type l | while read -r link; do rm -f "$link" && mkdir -p "$link"; done
       [ -d "$WINE_TEMPLATE/drive_c" ] && touch "$WINE_TEMPLATE/.ambrel-ready"
     fi
   ) 9>"$root/.lock"
@@ -163,6 +189,9 @@ wine_new_prefix() {
     cp -a "$WINE_TEMPLATE" "$prefix"
   fi
   rm -f "$prefix/.ambrel-ready" "$prefix/dosdevices/z:"
+  # Links out of the prefix (Wine makes them for the user folders) would let a search walk
+  # the host; they become empty folders.
+  find "$prefix/drive_c" -type l | while read -r link; do rm -f "$link" && mkdir -p "$link"; done
   export WINEPREFIX=$prefix
 }
 
@@ -233,7 +262,8 @@ wine_stop() {
 
 win_ids() {
   local id
-  for id in $(xdotool search --onlyvisible --name "$(_regex_of "$1")" 2>/dev/null); do
+  # Oldest first: X window ids grow as Wine creates windows.
+  for id in $(xdotool search --onlyvisible --name "$(_regex_of "$1")" 2>/dev/null | sort -n); do
     [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] && echo "$id"
   done
 }
@@ -312,6 +342,48 @@ win_geometry() {
   )
 }
 
+# Runs win_peek inside the current prefix (from C:, since the prefix has no Z: drive).
+_peek() {
+  local tool
+  tool=$(wine_c 'C:\ambrel-test-tools')
+  if [ ! -e "$tool/win_peek.exe" ]; then
+    mkdir -p "$tool" && cp "$WIN_PEEK" "$tool/win_peek.exe" || return 2
+  fi
+  (cd "$tool" && WINEDEBUG=-all "$EMULATOR" 'C:\ambrel-test-tools\win_peek.exe' "$@" 2>/dev/null | tr -d '\r')
+}
+
+win_texts() { _peek texts "$1"; }
+
+control_text() {
+  win_texts "$1" | awk -F'\t' -v id="$2" -v field="${3:-9}" '$1 == "window" { n++ } n == 1 && $1 == id { print $field; exit }'
+}
+
+control_wait() {
+  local caption=$1 id=$2 want=$3 limit=${4:-20} start=$SECONDS got=""
+  while [ $((SECONDS - start)) -lt "$limit" ]; do
+    got=$(control_text "$caption" "$id")
+    [ "$got" = "$want" ] && return 0
+    sleep 0.2
+  done
+  fail "timed out after ${limit} s waiting for control $id of \"$caption\" to show \"$want\" (it shows \"$got\")"
+  return 1
+}
+
+control_click() {
+  local rect
+  rect=$(win_texts "$1" | awk -F'\t' -v id="$2" '$1 == "window" { n++ } n == 1 && $1 == id { print $5, $6, $7, $8; exit }')
+  if [ -z "$rect" ]; then
+    fail "no control $2 in the window \"$1\" to click"
+    return 1
+  fi
+  set -- $rect
+  xdotool mousemove $((($1 + $3) / 2)) $((($2 + $4) / 2)) click 1
+}
+
+win_client() { win_texts "$1" | awk -F'\t' '$1 == "window" { print $6, $7, $8, $9; exit }'; }
+
+win_cover() { _peek cover "$1" >/dev/null; }
+
 shot() {
   LAST_SHOT="$WINE_WORK/$1.png"
   import -window root "$LAST_SHOT" 2>/dev/null
@@ -320,6 +392,12 @@ shot() {
 pixel() {
   convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- 2>/dev/null |
     sed -n 's/.*(\([0-9.]*\),\([0-9.]*\),\([0-9.]*\).*/\1 \2 \3/p' | head -n 1
+}
+
+pixels() {
+  convert "$1" -crop "${4}x${5}+$2+$3" +repage -depth 8 txt:- 2>/dev/null |
+    sed -n 's/^\([0-9]*\),\([0-9]*\): *(\([0-9.]*\),\([0-9.]*\),\([0-9.]*\).*/\1 \2 \3 \4 \5/p' |
+    awk -v x="$2" -v y="$3" '{ print $1 + x, $2 + y, int($3), int($4), int($5) }'
 }
 
 msgbox_texts() {
@@ -366,12 +444,12 @@ fail() {
 scenario() {
   WINE_SCENARIO=$1
   shift
-  echo "-- $WINE_NAME: $WINE_SCENARIO"
-  local before=$FAILURES
+  local before=$FAILURES start=$SECONDS
   if ! "$@"; then
     [ "$FAILURES" -gt "$before" ] || fail "scenario ended early"
   fi
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then wine_stop; fi
+  echo "-- $WINE_NAME: $WINE_SCENARIO ($((SECONDS - start)) s)"
   WINE_SCENARIO=""
 }
 
