@@ -9,6 +9,7 @@
 #                            game file dated DATE (UTC), the install key with its "Path"
 # cd_make DATE               the CD in $WINE_WORK/cd (CD): every restored file and map, the
 #                            main game file dated DATE, the others dated CD_DATE
+# cd_retime                  dates the CD's files again after the test has read them
 # cd_drive LETTER            maps the CD as a CD-ROM drive (restarts the prefix's server)
 # patch_folder STANDIN|REAL  C:\Patch (PATCH) with brackpatch.exe and an ambrel32.exe: the
 #                            probe standing in for the applicator, or the real one
@@ -62,10 +63,16 @@ cd_make() {
   printf 'CD main\n' >"$CD/system/Brackwold.U"
   printf 'CD ai\n' >"$CD/system/Brackwoldai.U"
   printf 'CD engine\n' >"$CD/system/Engine.U"
-  # Last access and last write apart, so that a copy that mixes them up is seen.
+  CD_MAIN_DATE=$1
+  cd_retime
+}
+
+# Dates the CD's files again (reading a file changes its last access): last access and
+# last write apart, so that a copy that mixes them up is seen.
+cd_retime() {
   touch -a -d '1999-10-02 09:00:00 UTC' "$CD"/Maps/* "$CD"/system/*
   touch -m -d "$CD_DATE" "$CD"/Maps/* "$CD"/system/*
-  touch -d "$1" "$CD/system/Brackwold.U"
+  touch -d "$CD_MAIN_DATE" "$CD/system/Brackwold.U"
 }
 
 cd_drive() {
@@ -102,6 +109,10 @@ tree_state() {
 # time on Linux file systems: it reports one derived from the others).
 times_of() { stat -c '%X %Y' "$1"; }
 cd_times() { echo "$(date -d '1999-10-02 09:00:00 UTC' +%s) $(date -d "$CD_DATE" +%s)"; }
+
+# Whether the launcher's mutex exists, asked by a program of its own in the prefix.
+mutex_held() { "$EMULATOR" "$PATCH/probe.exe" mutex 2>/dev/null; }
+mutex_gone() { ! mutex_held; }
 
 # Waits for the stand-in applicator to have started (it writes started.txt).
 standin_wait() {
