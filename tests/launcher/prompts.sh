@@ -3,11 +3,8 @@
 # installed (No, then Yes), OK at the CD prompt without the CD, and Cancel at the CD prompt.
 # Usage: prompts.sh BRACKPATCH PROBE AMBREL32 EMULATOR [NATIVE_AMBREL]
 set -u
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../wine/lib.sh"
-. "$here/support.bash"
-launcher_init "$1" "$2" "$3" "$4" "${5:-}" launcher_prompts
-xvfb_start || exit 1
+. "$(dirname "$0")/support.bash"
+launcher_init launcher_prompts "$@" || exit 1
 
 NOT_INSTALLED='Brackwold does not appear to be installed on this machine.\nAttempt upgrade anyway?'
 NO_CD='Unable to proceed with upgrade, original cd required'
@@ -15,12 +12,8 @@ NO_CD='Unable to proceed with upgrade, original cd required'
 # A game folder without the install key: No ends the launcher, Yes starts the applicator,
 # and neither touches the folder.
 not_installed() {
-  wine_new_prefix
-  game_install '1998-11-02 12:00:00 UTC'
+  game_machine '1998-11-02 12:00:00 UTC' '1998-10-30 12:00:00 UTC' STANDIN
   wreg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\BRACKRUN.EXE' /f "$REG_VIEW"
-  cd_make '1998-10-30 12:00:00 UTC'
-  cd_drive e
-  patch_folder STANDIN
   local before
   before=$(tree_state "$GAME")
 
@@ -36,7 +29,6 @@ not_installed() {
   expect_msgbox "$CAPTION" "$NOT_INSTALLED" || return 1
   win_key "$WIN" y
   standin_wait || return 1
-  check "the mutex is held while the applicator runs" grep -q 'mutex held' "$PATCH/started.txt"
   touch "$PATCH/release.txt"
   wine_wait_exit
   check "exit code 0 after Yes" [ $? -eq 0 ]
@@ -46,13 +38,9 @@ not_installed() {
 
 # A CD-ROM drive whose disc lacks the marker file, and the marker on the fixed disk C:.
 ok_without_cd() {
-  wine_new_prefix
-  game_install '2000-03-08 12:00:00 UTC'
-  cd_make '1998-10-30 12:00:00 UTC'
+  game_machine '2000-03-08 12:00:00 UTC' '1998-10-30 12:00:00 UTC' STANDIN d
   mkdir -p "$(wine_c 'C:\maps')"
   mv "$CD/Maps/Thornwick.bkm" "$(wine_c 'C:\maps')/"
-  cd_drive d
-  patch_folder STANDIN
   local before
   before=$(tree_state "$GAME")
   wine_start 'C:\Patch\brackpatch.exe'
@@ -70,11 +58,7 @@ ok_without_cd() {
 # Cancel at the CD prompt: the sequence runs without a CD. Files from the CD are looked for
 # beside the launcher; the Start menu lacks the game's folder.
 cancel_at_prompt() {
-  wine_new_prefix
-  game_install '1998-11-02 12:00:00 UTC'
-  cd_make '1999-11-24 12:00:00 UTC'
-  cd_drive e
-  patch_folder STANDIN
+  game_machine '1998-11-02 12:00:00 UTC' '1999-11-24 12:00:00 UTC' STANDIN
   mkdir -p "$PATCH/Maps"
   printf 'Kestrel beside the launcher\n' >"$PATCH/Maps/Kestrel.bkm"
   local programs
@@ -85,8 +69,7 @@ cancel_at_prompt() {
   expect_msgbox "$CAPTION" "$CD_PROMPT" || return 1
   win_key "$WIN" Escape
   standin_wait || return 1
-  check "the ini files are gone while the applicator runs" \
-    [ ! -e "$GAME/system/brackwold.ini" -a ! -e "$GAME/system/default.ini" ]
+  expect_ini_deleted
   check "a map beside the launcher is copied" cmp -s "$PATCH/Maps/Kestrel.bkm" "$GAME/Maps/Kestrel.bkm"
   check "nothing comes from the CD" [ ! -e "$GAME/Maps/Ashfen.bkm" ]
   check "the shortcut goes directly into Programs" \

@@ -1,10 +1,16 @@
 # shellcheck shell=bash
-# Set-up shared by the launcher's end-to-end tests (sourced after tests/wine/lib.sh): the
-# installed game, the CD in a CD-ROM drive, the patch folder, and checks of the game folder.
+# Set-up shared by the launcher's end-to-end tests, over the Wine harness tests/wine/lib.sh:
+# the installed game, the CD in a CD-ROM drive, the patch folder, and checks of the game
+# folder.
 #
-# launcher_init BRACKPATCH PROBE APPLICATOR EMULATOR [NATIVE_AMBREL] NAME
-#   remembers the programs and the name of the test. Sets REG_VIEW to the registry view
-#   the launcher reads HKLM\Software through (/reg:32 for an i686 program, /reg:64 for x86_64).
+# launcher_init NAME BRACKPATCH PROBE APPLICATOR EMULATOR [NATIVE_AMBREL]
+#   remembers the programs, names the test and starts Xvfb. Sets REG_VIEW to the registry
+#   view the launcher reads HKLM\Software through (/reg:32 for an i686 program, /reg:64 for
+#   x86_64).
+# game_machine INSTALLED CD STANDIN|REAL [LETTER]
+#                            a fresh prefix with all of the following: the game installed
+#                            (dated INSTALLED), the CD (dated CD) in drive LETTER (default E:),
+#                            the patch folder
 # game_install DATE          the game in C:\Games\Brackwold (GAME: its host path), the main
 #                            game file dated DATE (UTC), the install key with its "Path"
 # cd_make DATE               the CD in $WINE_WORK/cd (CD): every restored file and map, the
@@ -25,15 +31,26 @@ MAPS=(Arrival Ashfen Thornwick Gallowmere Duskhollow Brinegate Mirefall Saltmarc
 CD_PROMPT='This update must access files on your Brackwold CD.\nPlease put your CD into your CD drive and press OK.'
 CAPTION='Brackwold Upgrade'
 
+. "$(dirname "${BASH_SOURCE[0]}")/../wine/lib.sh"
+
 launcher_init() {
-  BRACKPATCH=$1 PROBE=$2 APPLICATOR=$3
-  NATIVE_AMBREL=${5:-}
-  wine_init "$4" "$6"
+  BRACKPATCH=$2 PROBE=$3 APPLICATOR=$4
+  NATIVE_AMBREL=${6:-}
+  wine_init "$5" "$1"
   # The machine field of the PE header: 0x014c i386, 0x8664 x86_64.
   local pe machine
   pe=$(od -An -tu4 -j60 -N4 "$BRACKPATCH" | tr -d ' ')
   machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$BRACKPATCH" | tr -d ' ')
   if [ "$machine" = 8664 ]; then REG_VIEW=/reg:64; else REG_VIEW=/reg:32; fi
+  xvfb_start
+}
+
+game_machine() {
+  wine_new_prefix
+  game_install "$1"
+  cd_make "$2"
+  cd_drive "${4:-e}"
+  patch_folder "$3"
 }
 
 wreg() { "$EMULATOR" reg "$@" >/dev/null 2>&1 || fail "reg $*"; }
@@ -114,7 +131,8 @@ cd_times() { echo "$(date -d '1999-10-02 09:00:00 UTC' +%s) $(date -d "$CD_DATE"
 mutex_held() { "$EMULATOR" "$PATCH/probe.exe" mutex 2>/dev/null; }
 mutex_gone() { ! mutex_held; }
 
-# Waits for the stand-in applicator to have started (it writes started.txt).
+# Waits for the stand-in applicator to have started (it writes started.txt) and checks
+# that it saw the mutex.
 standin_wait() {
   local waited=0
   while [ ! -s "$PATCH/started.txt" ]; do
@@ -123,6 +141,7 @@ standin_wait() {
     sleep 0.1
     waited=$((waited + 1))
   done
+  check "the mutex is held while the applicator runs" grep -q 'mutex held' "$PATCH/started.txt"
 }
 
 # The shortcut file as the launcher writes it for the game in C:\Games\Brackwold.
@@ -130,6 +149,11 @@ expected_shortcut() {
   printf '[InternetShortcut]\r\nURL=http://zintra.example.com/pub/cgi-bin/login/login.cgi?game_id=5127\r\n'
   printf 'Working Directory=\r\nHotKey=0\r\nShowCommand=1\r\nIconFile=C:\\Games\\Brackwold\\system\\zintra.ico\r\n'
   printf 'IconIndex=0\r\n'
+}
+
+expect_ini_deleted() {
+  check "the ini files are gone while the applicator runs" \
+    [ ! -e "$GAME/system/brackwold.ini" -a ! -e "$GAME/system/default.ini" ]
 }
 
 # Checks that both ini files hold just the section and the saved "CdPath".

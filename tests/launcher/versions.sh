@@ -4,11 +4,8 @@
 # 1.1 with the restored files, and a CD of version 1.2.
 # Usage: versions.sh BRACKPATCH PROBE AMBREL32 EMULATOR NATIVE_AMBREL
 set -u
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../wine/lib.sh"
-. "$here/support.bash"
-launcher_init "$1" "$2" "$3" "$4" "${5:-}" launcher_versions
-xvfb_start || exit 1
+. "$(dirname "$0")/support.bash"
+launcher_init launcher_versions "$@" || exit 1
 
 ALREADY_13='Your installed version of brackwold is already v1.3\nThis patch patches from v1.0 to v1.3\nYou do not need this patch.'
 CD_12='This patch cannot patch from Brackwold version 1.2\nThis patch only patches from v1.0 to v1.3.'
@@ -37,11 +34,7 @@ make_package() {
 upgrade_10() {
   [ -f "$APPLICATOR" ] || { fail "ambrel32.exe was not built"; return 1; }
   [ -x "$NATIVE_AMBREL" ] || { fail "no native ambrel to build the package with"; return 1; }
-  wine_new_prefix
-  game_install '1998-11-02 12:00:00 UTC'
-  cd_make '1998-10-30 12:00:00 UTC'
-  cd_drive e
-  patch_folder REAL
+  game_machine '1998-11-02 12:00:00 UTC' '1998-10-30 12:00:00 UTC' REAL
   local programs
   programs=$(programs_folder)
   mkdir -p "$programs/Brackwold"
@@ -57,8 +50,7 @@ upgrade_10() {
   # The launcher has prepared the folder and waits for the applicator.
   check "the launcher waits for the applicator" kill -0 "$WINE_PID"
   check "the mutex is held while the applicator runs" mutex_held
-  check "the ini files are gone while the applicator runs" \
-    [ ! -e "$GAME/system/brackwold.ini" -a ! -e "$GAME/system/default.ini" ]
+  expect_ini_deleted
   # Wyrmdeep is in the package: the applicator's search has read it, and with that changed
   # its last access.
   local map
@@ -100,12 +92,8 @@ upgrade_10() {
 }
 
 restore_11() {
-  wine_new_prefix
-  game_install '1999-06-17 12:00:00 UTC'
+  game_machine '1999-06-17 12:00:00 UTC' '1998-10-30 12:00:00 UTC' STANDIN
   rm "$GAME/system/Brackwoldai.U"
-  cd_make '1998-10-30 12:00:00 UTC'
-  cd_drive e
-  patch_folder STANDIN
   local programs
   programs=$(programs_folder)
   mkdir -p "$programs/Brackwold"
@@ -114,9 +102,7 @@ restore_11() {
   expect_msgbox "$CAPTION" "$CD_PROMPT" || return 1
   win_key "$WIN" Return
   standin_wait || return 1
-  check "the mutex is held while the applicator runs" grep -q 'mutex held' "$PATCH/started.txt"
-  check "the ini files are gone while the applicator runs" \
-    [ ! -e "$GAME/system/brackwold.ini" -a ! -e "$GAME/system/default.ini" ]
+  expect_ini_deleted
   local main_date
   main_date=$(date -d '1998-10-30 12:00:00 UTC' +%s)
   expect_from_cd system/Brackwold.U system/Brackwold.U "$main_date $main_date"
@@ -135,11 +121,7 @@ restore_11() {
 }
 
 cd_of_12() {
-  wine_new_prefix
-  game_install '1998-11-02 12:00:00 UTC'
-  cd_make '1999-11-24 23:30:00 UTC'
-  cd_drive e
-  patch_folder STANDIN
+  game_machine '1998-11-02 12:00:00 UTC' '1999-11-24 23:30:00 UTC' STANDIN
   local before
   before=$(tree_state "$GAME")
   wine_start 'C:\Patch\brackpatch.exe'
