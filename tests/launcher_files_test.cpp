@@ -183,7 +183,7 @@ TEST(LauncherLongPaths, PathsOver511CharactersAreNeverComposed) {
     // "\system\brackwold.ini" has 21 characters: the ini file is read up to a folder of 490.
     for (size_t length : {490u, 491u}) {
         FakeLauncherHost host;
-        host.AddFile(FolderOfLength(length) + "\\system\\brackwold.ini", "[Engine.Engine]\r\nCdPath=F:\\\r\n");
+        host.SetIni(FolderOfLength(length) + "\\system\\brackwold.ini", "Engine.Engine", "CdPath", "F:\\");
         host.SetRegistry(kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\BRACKRUN.EXE",
                          "Path", FolderOfLength(length));
         Launcher launcher(host);

@@ -189,7 +189,7 @@ TEST(LauncherNotInstalled, NoChangesNothingAndYesOnlyRunsTheApplicator) {
     for (int answer : {kAnswerNo, kAnswerYes}) {
         FakeLauncherHost host;
         InsertCd(host, 'E', kCd10Date);
-        host.AddFile("C:\\Games\\Brackwold\\system\\brackwold.ini", "[Engine.Engine]\r\nCdPath=E:\\\r\n");
+        host.SetIni("C:\\Games\\Brackwold\\system\\brackwold.ini", "Engine.Engine", "CdPath", "E:\\");
         // A key without its "Path" value counts as not installed too.
         host.SetRegistry(kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\BRACKRUN.EXE",
                          "Other", "C:\\Games\\Brackwold");
@@ -220,14 +220,14 @@ TEST(LauncherSequence, IniFilesGoBeforeTheApplicatorAndComeBackWithTheSavedCdPat
         EXPECT_FALSE(host.HasFile(default_ini));
         EXPECT_TRUE(host.HasFile(Game("\\Maps\\Brackwold.bkm"))) << "the CD files are in place first";
         EXPECT_TRUE(host.HasFile(std::string(kProgramsDir) + "\\Brackwold\\Play for Free on Zintra.url"));
-        // The applicator's new version of the user ini, with settings of its own.
-        host.AddFile(user_ini, "[Engine.Engine]\r\nCdPath=X:\\\r\nLanguage=det\r\n[Other]\r\nCdPath=keep\r\n");
+        // The applicator's new version of the user ini, with a CD path of its own.
+        host.SetIni(user_ini, "Engine.Engine", "CdPath", "X:\\");
+        host.SetIni(user_ini, "Engine.Engine", "Language", "det");
     };
     EXPECT_EQ(RunLauncher(host), kExitDone);
     EXPECT_TRUE(checked);
-    EXPECT_EQ(host.GetFile(user_ini).content,
-              "[Engine.Engine]\r\nCdPath=E:\\\r\nLanguage=det\r\n[Other]\r\nCdPath=keep\r\n");
-    EXPECT_EQ(host.GetFile(default_ini).content, "[Engine.Engine]\r\nCdPath=E:\\\r\n")
+    EXPECT_EQ(host.IniText(user_ini), "ENGINE.ENGINE|CDPATH=E:\\\nENGINE.ENGINE|LANGUAGE=det\n");
+    EXPECT_EQ(host.IniText(default_ini), "ENGINE.ENGINE|CDPATH=E:\\\n")
         << "a missing ini file is created with just the section and key";
     std::vector<std::string> ini_ops;
     for (const std::string& op : host.operations)
@@ -244,12 +244,12 @@ TEST(LauncherSequence, MissingCdPathGivesTheDefaultInBothIniFiles) {
         InsertCd(host, 'E', kCd10Date);
         std::string user_ini = Game("\\system\\brackwold.ini"), default_ini = Game("\\system\\default.ini");
         host.files.erase(host.files.find("C:\\GAMES\\BRACKWOLD\\SYSTEM\\BRACKWOLD.INI"));
-        if (ini_exists) host.AddFile(user_ini, "[Engine.Engine]\r\nLanguage=int\r\n");
+        if (ini_exists) host.SetIni(user_ini, "Engine.Engine", "Language", "int");
         Launcher launcher(host);
         EXPECT_EQ(RunLauncher(host, &launcher), kExitDone);
         EXPECT_STREQ(launcher.SavedCdPath, "..\\");
-        EXPECT_EQ(host.GetFile(user_ini).content, "[Engine.Engine]\r\nCdPath=..\\\r\n");
-        EXPECT_EQ(host.GetFile(default_ini).content, "[Engine.Engine]\r\nCdPath=..\\\r\n");
+        EXPECT_NE(host.IniText(user_ini).find("ENGINE.ENGINE|CDPATH=..\\\n"), std::string::npos);
+        EXPECT_EQ(host.IniText(default_ini), "ENGINE.ENGINE|CDPATH=..\\\n");
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdint>
 
 namespace {
 
@@ -23,56 +24,23 @@ std::string ParentOf(const std::string& folded) {
     return slash == std::string::npos ? std::string() : folded.substr(0, slash);
 }
 
-template <typename Map>
-auto FindFolded(Map& faults, const std::string& folded) {
-    return std::find_if(faults.begin(), faults.end(), [&](const auto& item) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(item)>, std::string>) return Fold(item) == folded;
-        else return Fold(item.first) == folded;
-    });
-}
-
-std::string Trim(const std::string& s) {
-    size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
-    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
+// Whether a fault list (paths spelled as the test wrote them) names this folded path.
+bool Names(const std::set<std::string>& paths, const std::string& folded) {
+    for (const std::string& path : paths) {
+        if (Fold(path) == folded) return true;
     }
-    return lines;
+    return false;
 }
 
-// Where the ini key of the section is in `lines`: the key's line (or npos) and the line
-// after the section's last line (npos when the section is missing).
-struct IniPlace {
-    size_t key_line = std::string::npos;
-    size_t section_end = std::string::npos;
-};
-IniPlace FindIniKey(const std::vector<std::string>& lines, const std::string& section, const std::string& key) {
-    IniPlace place;
-    bool inside = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        std::string line = Trim(lines[i]);
-        if (!line.empty() && line[0] == '[') {
-            inside = Fold(line) == Fold("[" + section + "]");
-            if (inside) place.section_end = i + 1;
-            continue;
-        }
-        if (!inside) continue;
-        place.section_end = i + 1;
-        size_t eq = line.find('=');
-        if (eq != std::string::npos && Fold(Trim(line.substr(0, eq))) == Fold(key)) place.key_line = i;
+// The byte count a fault map sets for this folded path; SIZE_MAX when none.
+size_t LimitFor(const std::map<std::string, size_t>& limits, const std::string& folded) {
+    for (const auto& item : limits) {
+        if (Fold(item.first) == folded) return item.second;
     }
-    return place;
+    return SIZE_MAX;
 }
+
+std::string IniKey(const std::string& section, const std::string& key) { return Fold(section + "|" + key); }
 
 void CopyTruncated(const std::string& text, char* out, size_t size) {
     size_t n = std::min(text.size(), size - 1);
@@ -87,9 +55,8 @@ class FakeFile : public HostFile {
 public:
     FakeFile(FakeLauncherHost& host, std::string key, bool writing) : host_(host), key_(std::move(key)), writing_(writing) {}
     long Read(void* buffer, size_t size) override {
-        auto fault = FindFolded(host_.fail_read_beyond, key_);
         const std::string& content = host_.files[key_].content;
-        if (fault != host_.fail_read_beyond.end() && position_ >= fault->second) return -1;
+        if (position_ >= LimitFor(host_.fail_read_beyond, key_)) return -1;
         size_t n = std::min(size, content.size() - position_);
         std::memcpy(buffer, content.data() + position_, n);
         position_ += n;
@@ -97,17 +64,16 @@ public:
     }
     bool Write(const void* data, size_t size) override {
         std::string& content = host_.files[key_].content;
-        auto fault = FindFolded(host_.fail_write_beyond, key_);
+        size_t limit = LimitFor(host_.fail_write_beyond, key_);
         size_t n = size;
-        if (fault != host_.fail_write_beyond.end() && content.size() + size > fault->second)
-            n = fault->second > content.size() ? fault->second - content.size() : 0;
+        if (content.size() + size > limit) n = limit > content.size() ? limit - content.size() : 0;
         content.append(static_cast<const char*>(data), n);
         return n == size;
     }
     bool Close() override {
         bool was_open = open_;
         open_ = false;
-        return !(was_open && writing_ && FindFolded(host_.fail_close, key_) != host_.fail_close.end());
+        return !(was_open && writing_ && Names(host_.fail_close, key_));
     }
 
 private:
@@ -126,7 +92,21 @@ void FakeLauncherHost::AddFolder(const std::string& path) {
 void FakeLauncherHost::AddFile(const std::string& path, const std::string& content, FileTimes times) {
     std::string folded = Fold(path);
     if (!ParentOf(folded).empty()) AddFolder(ParentOf(folded));
-    files[folded] = File{content, times, false};
+    files[folded] = File{content, times, false, {}};
+}
+
+void FakeLauncherHost::SetIni(const std::string& path, const std::string& section, const std::string& key,
+                              const std::string& value) {
+    if (!HasFile(path)) AddFile(path, "");
+    files[Fold(path)].ini[IniKey(section, key)] = value;
+}
+
+std::string FakeLauncherHost::IniText(const std::string& path) const {
+    auto it = files.find(Fold(path));
+    if (it == files.end()) return "missing";
+    std::string text;
+    for (const auto& item : it->second.ini) text += item.first + "=" + item.second + "\n";
+    return text;
 }
 
 void FakeLauncherHost::SetRegistry(RegistryRoot root, const std::string& key, const std::string& value,
@@ -165,40 +145,16 @@ void FakeLauncherHost::ReadIniString(const char* file, const char* section, cons
     operations.push_back(std::string("ini-read ") + file);
     auto it = files.find(Fold(file));
     std::string value = fallback;
-    if (it != files.end()) {
-        std::vector<std::string> lines = SplitLines(it->second.content);
-        IniPlace place = FindIniKey(lines, section, key);
-        if (place.key_line != std::string::npos) {
-            const std::string& line = lines[place.key_line];
-            value = Trim(line.substr(line.find('=') + 1));
-        }
-    }
+    if (it != files.end() && it->second.ini.count(IniKey(section, key))) value = it->second.ini[IniKey(section, key)];
     CopyTruncated(value, out, size);
 }
 
+// As WritePrivateProfileStringA: a missing file is created, unless its folder is missing.
 bool FakeLauncherHost::WriteIniString(const char* file, const char* section, const char* key, const char* value) {
     operations.push_back(std::string("ini-write ") + file + " " + key + "=" + value);
     std::string folded = Fold(file);
-    auto it = files.find(folded);
-    if (it == files.end()) {
-        if (!ParentOf(folded).empty() && !folders.count(ParentOf(folded))) return false;
-        files[folded] = File{};
-        it = files.find(folded);
-    }
-    std::vector<std::string> lines = SplitLines(it->second.content);
-    IniPlace place = FindIniKey(lines, section, key);
-    std::string entry = std::string(key) + "=" + value;
-    if (place.key_line != std::string::npos) {
-        lines[place.key_line] = entry;
-    } else if (place.section_end != std::string::npos) {
-        lines.insert(lines.begin() + static_cast<long>(place.section_end), entry);
-    } else {
-        lines.push_back(std::string("[") + section + "]");
-        lines.push_back(entry);
-    }
-    std::string content;
-    for (const std::string& line : lines) content += line + "\r\n";
-    it->second.content = content;
+    if (!files.count(folded) && !ParentOf(folded).empty() && !folders.count(ParentOf(folded))) return false;
+    files[folded].ini[IniKey(section, key)] = value;
     return true;
 }
 
@@ -216,7 +172,7 @@ bool FakeLauncherHost::Exists(const char* path) {
 bool FakeLauncherHost::ReadFileTimes(const char* path, FileTimes* times) {
     std::string folded = Fold(path);
     auto it = files.find(folded);
-    if (it == files.end() || FindFolded(locked, folded) != locked.end()) return false;
+    if (it == files.end() || Names(locked, folded)) return false;
     *times = it->second.times;
     return true;
 }
@@ -225,7 +181,7 @@ bool FakeLauncherHost::WriteFileTimes(const char* path, const FileTimes& times) 
     operations.push_back(std::string("times ") + path);
     std::string folded = Fold(path);
     auto it = files.find(folded);
-    if (it == files.end() || it->second.read_only || FindFolded(fail_set_times, folded) != fail_set_times.end())
+    if (it == files.end() || it->second.read_only || Names(fail_set_times, folded))
         return false;
     it->second.times = times;
     return true;
@@ -233,7 +189,7 @@ bool FakeLauncherHost::WriteFileTimes(const char* path, const FileTimes& times) 
 
 std::unique_ptr<HostFile> FakeLauncherHost::OpenForReading(const char* path) {
     std::string folded = Fold(path);
-    if (!files.count(folded) || FindFolded(locked, folded) != locked.end()) return nullptr;
+    if (!files.count(folded) || Names(locked, folded)) return nullptr;
     return std::unique_ptr<HostFile>(new FakeFile(*this, folded, false));
 }
 
@@ -242,7 +198,7 @@ std::unique_ptr<HostFile> FakeLauncherHost::CreateForWriting(const char* path) {
     std::string folded = Fold(path);
     auto it = files.find(folded);
     bool parent_missing = !ParentOf(folded).empty() && !folders.count(ParentOf(folded));
-    if (parent_missing || folders.count(folded) || FindFolded(locked, folded) != locked.end() ||
+    if (parent_missing || folders.count(folded) || Names(locked, folded) ||
         (it != files.end() && it->second.read_only))
         return nullptr;
     files[folded] = File{};
@@ -325,8 +281,9 @@ void InstallGame(FakeLauncherHost& host, uint64_t installed) {
     host.AddFile(dir + "\\system\\Brackwoldai.U", "installed ai", old);
     host.AddFile(dir + "\\system\\Engine.U", "installed engine", old);
     host.AddFile(dir + "\\Maps\\Arrival.bkm", "installed map", old);
-    host.AddFile(dir + "\\system\\brackwold.ini", "[Engine.Engine]\r\nCdPath=E:\\\r\nLanguage=int\r\n", old);
-    host.AddFile(dir + "\\system\\default.ini", "[Engine.Engine]\r\nCdPath=E:\\\r\n", old);
+    host.SetIni(dir + "\\system\\brackwold.ini", "Engine.Engine", "CdPath", "E:\\");
+    host.SetIni(dir + "\\system\\brackwold.ini", "Engine.Engine", "Language", "int");
+    host.SetIni(dir + "\\system\\default.ini", "Engine.Engine", "CdPath", "E:\\");
 }
 
 void InsertCd(FakeLauncherHost& host, char letter, uint64_t dated) {

@@ -15,14 +15,16 @@
 
 class FakeLauncherHost : public LauncherHost {
 public:
+    // A file; an ini file keeps its keys apart from its content.
     struct File {
         std::string content;
         FileTimes times;
         bool read_only = false;
+        std::map<std::string, std::string> ini;  // folded "SECTION|KEY" -> value
         bool operator==(const File& o) const {
             return content == o.content && times.creation == o.times.creation &&
                    times.last_access == o.times.last_access && times.last_write == o.times.last_write &&
-                   read_only == o.read_only;
+                   read_only == o.read_only && ini == o.ini;
         }
     };
     struct Message {
@@ -36,12 +38,16 @@ public:
     void AddFile(const std::string& path, const std::string& content, FileTimes times = {});
     void AddFolder(const std::string& path);  // with every folder on its way
     void SetDrive(char letter, int type) { drives[letter] = type; }
+    // Sets a key of an ini file, adding the file (and its folders) when missing.
+    void SetIni(const std::string& path, const std::string& section, const std::string& key, const std::string& value);
     void SetRegistry(RegistryRoot root, const std::string& key, const std::string& value, const std::string& data);
 
     // ---- Looking at it ----
     bool HasFile(const std::string& path) const;
     bool HasFolder(const std::string& path) const;
     const File& GetFile(const std::string& path) const;  // fails the test when missing
+    // The keys an ini file holds as "Section|Key=value" lines, folded; "missing" without the file.
+    std::string IniText(const std::string& path) const;
     // Every file and folder, for comparing a machine before and after a run.
     bool SameFilesAs(const FakeLauncherHost& other) const { return files == other.files && folders == other.folders; }
     std::vector<std::string> Texts() const;  // the texts of the message boxes shown, in order
@@ -75,7 +81,7 @@ public:
     std::function<void()> on_run;              // what the started program does
     std::vector<std::string> operations;       // every call that could change something, in order
     // Faults: the write that would take this file past the byte count fails; reads of this
-    // file fail after the byte count; setting times, closing or deleting these files fails.
+    // file fail after the byte count; setting the times of these files or closing them fails.
     std::map<std::string, size_t> fail_write_beyond;
     std::map<std::string, size_t> fail_read_beyond;
     std::set<std::string> fail_set_times;
@@ -86,9 +92,6 @@ public:
     std::set<std::string> folders;             // folded paths
     std::map<char, int> drives;
     std::map<std::string, std::string> registry;  // folded "root|key|value" -> data
-
-private:
-    friend class FakeFile;
 };
 
 // A FILETIME count for a moment in UTC.
