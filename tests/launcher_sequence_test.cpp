@@ -48,7 +48,9 @@ int RunLauncher(FakeLauncherHost& host, Launcher* launcher = nullptr) {
     Launcher local(host);
     Launcher& l = launcher ? *launcher : local;
     if (host.answers.empty()) host.answers.push_back(kAnswerOk);
-    return l.Run();
+    int code = l.Run();
+    EXPECT_EQ(host.unexpected_messages, 0);
+    return code;
 }
 
 struct DecisionCase {

@@ -1,6 +1,7 @@
 // The launcher's decisions and steps, written against LauncherHost.
 #include "launcher/launcher.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -92,7 +93,7 @@ bool Launcher::ReadInstallDir() {
 void Launcher::ReadCdPathSetting() {
     char ini[kLauncherBuffer];
     if (!InstallPath(kUserIni, ini)) {
-        ComposePath(SavedCdPath, kDefaultCdPath, "");
+        std::snprintf(SavedCdPath, sizeof SavedCdPath, "%s", kDefaultCdPath);
         return;
     }
     host_.ReadIniString(ini, kIniSection, kIniCdPathKey, kDefaultCdPath, SavedCdPath, sizeof SavedCdPath);
@@ -111,7 +112,7 @@ bool Launcher::FindCdRoot() {
         char marker[kLauncherBuffer];
         if (host_.DriveType(root) != kDriveCdRom || !ComposePath(marker, root, RestoreFiles[0] + 1)) continue;
         if (host_.Exists(marker)) {
-            ComposePath(CdRoot, root, "");
+            std::memcpy(CdRoot, root, sizeof root);
             return true;
         }
     }
