@@ -61,8 +61,8 @@ happy_path() {
   install_program 'C:\Patch' "$FIX/main.upg" ambrel32.upg
   install_copy "$FIX/old" "$INSTALLED"
   wine_start 'C:\Patch\ambrel32.exe'
-  win_wait "Corvelle Ambrel" 30 || return 1
-  win_wait_new "Ambrel" 30 || return 1
+  win_wait "Corvelle Ambrel" 90 || return 1
+  win_wait_new "Ambrel" 90 || return 1
   local page=$WIN
   sleep 0.3
   check "page 1 shows the title with its & as written" [ "$(control_text Ambrel 101)" = "Brackwold 1.3 & Maps" ]
@@ -75,14 +75,14 @@ happy_path() {
 
   # Next, then Back returns to page 1 with the same texts, and Next again to page 2.
   win_key "$page" Return
-  win_wait_new "Ambrel" 20 || return 1
+  win_wait_new "Ambrel" 45 || return 1
   same_text_ignoring_case "page 2 shows the folder the search found" "$(control_text Ambrel 101)" "$INSTALLED"
   check "Back is enabled on page 2" [ "$(control_text Ambrel 300 3)" = 1 ]
   control_click Ambrel 300
-  win_wait_new "Ambrel" 20 || return 1
+  win_wait_new "Ambrel" 45 || return 1
   check "Back shows page 1 again" [ "$(control_text Ambrel 101)" = "Brackwold 1.3 & Maps" ]
   win_key "$WIN" Return
-  win_wait_new "Ambrel" 20 || return 1
+  win_wait_new "Ambrel" 45 || return 1
   shot page2
   keep_screenshot page2 Ambrel
   win_key "$WIN" Return
@@ -90,14 +90,14 @@ happy_path() {
   # The apply, with the progress dialog; the folder passes the test, so no page 3.
   win_wait_any 30 "Upgrade Processing" "Ambrel" || return 1
   [ "$WIN_CAPTION" = "Upgrade Processing" ] || { fail "page 3 was shown for the folder the search found"; return 1; }
-  control_wait "Upgrade Processing" 103 "Update" 20 || return 1
+  control_wait "Upgrade Processing" 103 "Update" 45 || return 1
   sleep 1
   bar_checks
   keep_screenshot progress "Upgrade Processing"
   check "the progress dialog's button reads Cancel" [ "$(control_text "Upgrade Processing" 2)" = "Cancel" ]
   expect_msgbox "All Finished" "$APPLIED" 60 || return 1
   win_key "$WIN" Return
-  wine_wait_exit 20
+  wine_wait_exit 45
   check "no other message box was shown" [ "$(msgbox_texts)" = "$APPLIED" ]
   same_tree "the folder holds exactly the new version" "$(wine_c "$INSTALLED")" "$FIX/new"
   no_temporary_folder "$INSTALLED"

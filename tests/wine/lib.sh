@@ -49,7 +49,7 @@
 #                                its exit code, 124 on timeout (reported as a failure)
 #   wine_stop                    ends every process of the current prefix (wineserver -k)
 #   win_wait CAPTION [SECONDS]   waits for a visible window whose caption is exactly CAPTION
-#                                (default 20 s); sets WIN and WIN_CAPTION
+#                                (default 30 s); sets WIN and WIN_CAPTION
 #   win_wait_new CAPTION [SECONDS]
 #                                as win_wait, but only a window id that no win_wait* has
 #                                returned before (pages and boxes that share one caption)
@@ -64,7 +64,7 @@
 #   win_click ID X Y             clicks at (X, Y) relative to the window's top-left corner
 #   win_geometry ID              prints "X Y WIDTH HEIGHT" of the window on the screen
 #   win_texts CAPTION            what the visible windows with that caption show (win_peek
-#                                texts): per window "window L T R B CL CT CR CB", then per
+#                                texts): per window "window L T R B CL CT CR CB ENABLED", then per
 #                                control "ID CLASS ENABLED VISIBLE L T R B TEXT", tab-separated,
 #                                rectangles on the screen, line breaks as \n
 #   control_text CAPTION ID [FIELD]
@@ -82,7 +82,8 @@
 #   pixel FILE X Y               prints "R G B" (0..255) of one pixel of a picture
 #   pixels FILE X Y W H          prints "X Y R G B" for every pixel of that rectangle
 #   msgbox_texts                 prints the texts of every message box the program started
-#                                last has shown, one per line (line breaks as \n)
+#                                last has shown, one per line (line breaks as the two
+#                                characters \n, everything else as written)
 #   expect_msgbox CAPTION TEXT [SECONDS]
 #                                waits for a new box with that caption and checks that the
 #                                last box text is TEXT; sets WIN (returns 1 when no box came)
@@ -241,14 +242,13 @@ wine_start() {
 }
 
 wine_wait_exit() {
-  local limit=${1:-30} waited=0
+  local limit=${1:-30} start=$SECONDS
   while kill -0 "$WINE_PID" 2>/dev/null; do
-    if [ "$waited" -ge $((limit * 10)) ]; then
+    if [ $((SECONDS - start)) -ge "$limit" ]; then
       fail "the program did not end within ${limit} s"
       return 124
     fi
     sleep 0.1
-    waited=$((waited + 1))
   done
   wait "$WINE_PID"
 }
@@ -288,10 +288,10 @@ _win_find() {
 }
 
 _win_wait() {
-  local new=$1 limit=$2 waited=0
+  local new=$1 limit=$2 start=$SECONDS
   shift 2
   while ! _win_find "$new" "$@"; do
-    if [ "$waited" -ge $((limit * 10)) ]; then
+    if [ $((SECONDS - start)) -ge "$limit" ]; then
       local what
       what=$(printf '"%s" ' "$@")
       [ "$new" = 1 ] && what="a new window $what"
@@ -299,12 +299,11 @@ _win_wait() {
       return 1
     fi
     sleep 0.1
-    waited=$((waited + 1))
   done
 }
 
-win_wait() { _win_wait 0 "${2:-20}" "$1"; }
-win_wait_new() { _win_wait 1 "${2:-20}" "$1"; }
+win_wait() { _win_wait 0 "${2:-30}" "$1"; }
+win_wait_new() { _win_wait 1 "${2:-30}" "$1"; }
 win_wait_any() {
   local limit=$1
   shift
@@ -312,14 +311,13 @@ win_wait_any() {
 }
 
 win_wait_gone() {
-  local id=$1 limit=${2:-20} waited=0
+  local id=$1 limit=${2:-30} start=$SECONDS
   while xdotool search --onlyvisible --name '.*' 2>/dev/null | grep -qx "$id"; do
-    if [ "$waited" -ge $((limit * 10)) ]; then
+    if [ $((SECONDS - start)) -ge "$limit" ]; then
       fail "timed out after ${limit} s waiting for window $id ($(xdotool getwindowname "$id" 2>/dev/null)) to go"
       return 1
     fi
     sleep 0.1
-    waited=$((waited + 1))
   done
 }
 
@@ -359,7 +357,7 @@ control_text() {
 }
 
 control_wait() {
-  local caption=$1 id=$2 want=$3 limit=${4:-20} start=$SECONDS got=""
+  local caption=$1 id=$2 want=$3 limit=${4:-30} start=$SECONDS got=""
   while [ $((SECONDS - start)) -lt "$limit" ]; do
     got=$(control_text "$caption" "$id")
     [ "$got" = "$want" ] && return 0
@@ -402,11 +400,13 @@ pixels() {
 
 msgbox_texts() {
   [ -n "$WINE_LOG" ] || return 0
-  sed -n 's/.*trace:msgbox:MSGBOX_OnInit L"\(.*\)"$/\1/p' "$WINE_LOG"
+  # Wine writes the text escaped: \\ for a backslash, \" for a quote, \n for a line break.
+  sed -n 's/.*trace:msgbox:MSGBOX_OnInit L"\(.*\)"$/\1/p' "$WINE_LOG" |
+    sed 's/\\\\/\x01/g; s/\\"/"/g; s/\x01/\\/g'
 }
 
 expect_msgbox() {
-  local caption=$1 text=$2 limit=${3:-20}
+  local caption=$1 text=$2 limit=${3:-30}
   win_wait_new "$caption" "$limit" || return 1
   local last
   last=$(msgbox_texts | tail -n 1)
@@ -434,6 +434,13 @@ fail() {
       name=$(xdotool getwindowname "$id" 2>/dev/null)
       [ -n "$name" ] && echo "    $id \"$name\"" >&2
     done
+  fi
+  if [ -n "$WINE_PID" ]; then
+    if kill -0 "$WINE_PID" 2>/dev/null; then
+      echo "  the program (pid $WINE_PID) is still running" >&2
+    else
+      echo "  the program (pid $WINE_PID) has ended" >&2
+    fi
   fi
   if [ -n "$WINE_LOG" ] && [ -s "$WINE_LOG" ]; then
     echo "  last lines of the program's stderr:" >&2

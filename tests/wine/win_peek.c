@@ -2,8 +2,9 @@
  * test: reads what the visible top-level windows with a given caption show, or moves one.
  *
  *   win_peek texts CAPTION   for each such window (topmost first) a line
- *                              "window L T R B CL CT CR CB"  (window and client area on the
- *                                                             screen, right/bottom excluded)
+ *                              "window L T R B CL CT CR CB ENABLED"  (window and client area
+ *                                                             on the screen, right and bottom
+ *                                                             excluded; 1 when enabled)
  *                            then one line per control inside it
  *                              "ID CLASS ENABLED VISIBLE L T R B TEXT"  (client area on the
  *                                                             screen; CR LF and LF as \n)
@@ -65,8 +66,8 @@ static BOOL CALLBACK visit(HWND window, LPARAM print) {
     if (!print) return FALSE;
     GetWindowRect(window, &outer);
     client_on_screen(window, &client);
-    printf("window\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\n", outer.left, outer.top, outer.right, outer.bottom,
-           client.left, client.top, client.right, client.bottom);
+    printf("window\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%d\n", outer.left, outer.top, outer.right,
+           outer.bottom, client.left, client.top, client.right, client.bottom, IsWindowEnabled(window) ? 1 : 0);
     EnumChildWindows(window, print_control, 0);
     return TRUE;
 }
