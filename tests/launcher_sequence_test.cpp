@@ -3,6 +3,7 @@
 // applicator's run.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -123,7 +124,7 @@ TEST(LauncherDates, TheInstalledDateIsTheUtcDateWhateverTheYearOrHour) {
         InsertCd(host, 'E', UtcFileTime(1998, 11, 24, 23, 59, 59));
         Launcher launcher(host);
         ASSERT_TRUE(launcher.ReadInstallDir());
-        launcher.CdRoot[0] = 'E', launcher.CdRoot[1] = ':', launcher.CdRoot[2] = '\\';
+        std::strcpy(launcher.CdRoot, "E:\\");
         launcher.DetectVersions();
         EXPECT_EQ(launcher.InstalledVersion, c.expected) << c.last_write;
         EXPECT_EQ(launcher.CdVersion, kVersion11);
