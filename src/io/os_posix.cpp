@@ -6,6 +6,8 @@
 // before or during the run, can lead an operation outside.
 #include "io/os.h"
 
+#include "io/fault_injection.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -262,6 +264,13 @@ bool SplitStamp(uint32_t stamp, struct tm* t) {
 
 int Fd(FileHandle h) { return static_cast<int>(h); }
 
+// A call that a test made fail, with the error a failing device gives.
+bool Injected(FaultKind kind) {
+    if (!FaultHits(kind)) return false;
+    errno = EIO;
+    return true;
+}
+
 int OpenAt(const Place& place, int flags, mode_t mode) {
     int fd;
     do {
@@ -292,6 +301,7 @@ std::string FoldedName(const char* name) {
 // Writing tries to create the file first, so that a file this call made is known to be its
 // own (and is made writable); an existing one is then opened and cut only when writable.
 FileHandle OpenFile(const char* path, int mode) {
+    if (Injected(FaultKind::kOpen)) return kInvalidHandle;
     Place place(path);
     if (!place.ok()) return kInvalidHandle;
     const int access = mode & 3;
@@ -326,7 +336,7 @@ void CloseFile(FileHandle h) {
 
 bool ReadFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
     *got = 0;
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kRead)) return false;
     char* p = static_cast<char*>(buf);
     while (*got < n) {
         ssize_t r = read(Fd(h), p + *got, n - *got);
@@ -342,7 +352,7 @@ bool ReadFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
 
 bool WriteFile(FileHandle h, const void* buf, uint32_t n, uint32_t* put) {
     *put = 0;
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kWrite)) return false;
     const char* p = static_cast<const char*>(buf);
     while (*put < n) {
         ssize_t r = write(Fd(h), p + *put, n - *put);
@@ -369,7 +379,7 @@ int64_t FileSize(FileHandle h) {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool SyncFile(FileHandle h) { return h != kInvalidHandle && fsync(Fd(h)) == 0; }
+bool SyncFile(FileHandle h) { return h != kInvalidHandle && !Injected(FaultKind::kFlush) && fsync(Fd(h)) == 0; }
 
 bool GetFileStamp(FileHandle h, uint32_t* stamp) {
     *stamp = 0;
@@ -387,7 +397,7 @@ bool GetFileStamp(FileHandle h, uint32_t* stamp) {
 }
 
 bool SetFileStamp(FileHandle h, uint32_t stamp) {
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kSetTime)) return false;
     // As on Windows, the time of a file can only be set through a handle open for writing.
     int fl = fcntl(Fd(h), F_GETFL);
     if (fl < 0 || (fl & O_ACCMODE) == O_RDONLY) return false;
@@ -430,16 +440,19 @@ bool SetReadOnly(const char* path, bool read_only) {
 }
 
 bool CreateFolder(const char* path) {
+    if (Injected(FaultKind::kCreateFolder)) return false;
     Place place(path);
     return place.ok() && mkdirat(place.dir(), place.name(), 0777) == 0;
 }
 
 bool RemoveFolder(const char* path) {
+    if (Injected(FaultKind::kDelete)) return false;
     Place place(path);
     return place.ok() && unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0;
 }
 
 bool DeleteFile(const char* path) {
+    if (Injected(FaultKind::kDelete)) return false;
     Place place(path);
     struct stat st;
     if (!place.Stat(&st)) return false;
@@ -449,6 +462,7 @@ bool DeleteFile(const char* path) {
 }
 
 bool MoveFile(const char* from, const char* to) {
+    if (Injected(FaultKind::kMove)) return false;
     Place f(from), t(to);
     struct stat sf, st;
     if (!t.ok() || !f.Stat(&sf)) return false;
@@ -469,6 +483,7 @@ bool MoveFile(const char* from, const char* to) {
 // executable stays executable; set-id bits are not carried over), and reaches the disk
 // before its name replaces the old one.
 bool ReplaceFile(const char* from, const char* to) {
+    if (Injected(FaultKind::kMove)) return false;
     Place f(from), t(to);
     struct stat sf, st;
     if (!t.ok() || !f.Stat(&sf)) return false;
@@ -557,6 +572,7 @@ int64_t FreeSpace(const char* folder) {
 }
 
 bool SyncFolder(const char* folder) {
+    if (Injected(FaultKind::kFlush)) return false;
     std::string p = WithSlashes(folder);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     int fd;

@@ -4,6 +4,8 @@
 // before the call, and files are opened without following a final reparse point.
 #include "io/os.h"
 
+#include "io/fault_injection.h"
+
 #include <windows.h>
 
 // windows.h maps these names onto their A/W variants; the layer's own functions keep them.
@@ -66,6 +68,13 @@ bool Blocked(const char* path) {
     return false;
 }
 
+// A call that a test made fail, with the error a failing device gives.
+bool Injected(FaultKind kind) {
+    if (!FaultHits(kind)) return false;
+    SetLastError(ERROR_IO_DEVICE);
+    return true;
+}
+
 // Refuses a blocked path the way the system refuses a forbidden one.
 bool Refused(const char* path) {
     if (!Blocked(path)) return false;
@@ -101,7 +110,7 @@ std::string FoldedName(const char* name) {
 // ---- File handles -------------------------------------------------------------------
 
 FileHandle OpenFile(const char* path, int mode) {
-    if (Refused(path)) return kInvalidHandle;
+    if (Injected(FaultKind::kOpen) || Refused(path)) return kInvalidHandle;
     DWORD access, disposition;
     switch (mode & 3) {
     case kModeWrite:
@@ -140,7 +149,7 @@ void CloseFile(FileHandle h) {
 
 bool ReadFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
     *got = 0;
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kRead)) return false;
     DWORD count = 0;
     BOOL ok = ::ReadFile(H(h), buf, n, &count, nullptr);
     *got = count;
@@ -149,7 +158,7 @@ bool ReadFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
 
 bool WriteFile(FileHandle h, const void* buf, uint32_t n, uint32_t* put) {
     *put = 0;
-    if (h == kInvalidHandle) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kWrite)) return false;
     DWORD count = 0;
     BOOL ok = ::WriteFile(H(h), buf, n, &count, nullptr);
     *put = count;
@@ -175,7 +184,9 @@ int64_t FileSize(FileHandle h) {
     return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
 }
 
-bool SyncFile(FileHandle h) { return h != kInvalidHandle && FlushFileBuffers(H(h)) != 0; }
+bool SyncFile(FileHandle h) {
+    return h != kInvalidHandle && !Injected(FaultKind::kFlush) && FlushFileBuffers(H(h)) != 0;
+}
 
 bool GetFileStamp(FileHandle h, uint32_t* stamp) {
     *stamp = 0;
@@ -196,7 +207,7 @@ bool GetFileStamp(FileHandle h, uint32_t* stamp) {
 }
 
 bool SetFileStamp(FileHandle h, uint32_t stamp) {
-    if (h == kInvalidHandle || !ValidStamp(stamp)) return false;
+    if (h == kInvalidHandle || Injected(FaultKind::kSetTime) || !ValidStamp(stamp)) return false;
     FILETIME local, utc;
     if (!DosDateTimeToFileTime(static_cast<WORD>(stamp >> 16), static_cast<WORD>(stamp & 0xFFFF), &local))
         return false;
@@ -222,20 +233,26 @@ bool SetReadOnly(const char* path, bool read_only) {
     return SetFileAttributesA(path, a) != 0;
 }
 
-bool CreateFolder(const char* path) { return !Refused(path) && CreateDirectoryA(path, nullptr) != 0; }
+bool CreateFolder(const char* path) {
+    return !Injected(FaultKind::kCreateFolder) && !Refused(path) && CreateDirectoryA(path, nullptr) != 0;
+}
 
-bool RemoveFolder(const char* path) { return !Refused(path) && RemoveDirectoryA(path) != 0; }
+bool RemoveFolder(const char* path) {
+    return !Injected(FaultKind::kDelete) && !Refused(path) && RemoveDirectoryA(path) != 0;
+}
 
-bool DeleteFile(const char* path) { return !Refused(path) && DeleteFileA(path) != 0; }
+bool DeleteFile(const char* path) { return !Injected(FaultKind::kDelete) && !Refused(path) && DeleteFileA(path) != 0; }
 
-bool MoveFile(const char* from, const char* to) { return !Refused(from) && !Refused(to) && MoveFileA(from, to) != 0; }
+bool MoveFile(const char* from, const char* to) {
+    return !Injected(FaultKind::kMove) && !Refused(from) && !Refused(to) && MoveFileA(from, to) != 0;
+}
 
 // One call replaces the destination and waits until the move is on the disk, so no crash
 // can leave the name missing. Where the system lacks that call the destination is deleted
 // and the file moved. A read-only or open destination is refused either way, and a missing
 // source never costs the destination.
 bool ReplaceFile(const char* from, const char* to) {
-    if (Refused(from) || Refused(to)) return false;
+    if (Injected(FaultKind::kMove) || Refused(from) || Refused(to)) return false;
     if (GetFileAttributesA(from) == INVALID_FILE_ATTRIBUTES) return false;
     DWORD a = GetFileAttributesA(to);
     if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
@@ -305,7 +322,7 @@ int64_t FreeSpace(const char* folder) {
 }
 
 // NTFS journals its folder entries, and replacements are written through.
-bool SyncFolder(const char*) { return true; }
+bool SyncFolder(const char*) { return !Injected(FaultKind::kFlush); }
 
 // ---- Confinement ---------------------------------------------------------------------
 

@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# ambrel32.exe end to end under Wine: which package it takes, the ways out before anything
+# is applied, and the pages for a package whose installed copy is nowhere.
+# Usage: wizard_pages.sh AMBREL32_EXE EMULATOR NATIVE_AMBREL WIN_PEEK_EXE
+. "$(dirname "$0")/common.sh" wizard_pages "$@"
+
+make_versions
+build "$FIX/old" "$FIX/new" "$FIX/main.upg" --title "Brackwold 1.3" --error-policy 2
+# A package whose old files exist nowhere on the prefix's drives.
+mkdir -p "$FIX/ghost_old/Ghost" "$FIX/ghost_new/Ghost"
+head -c 5000 /dev/urandom >"$FIX/ghost_old/Ghost/thing.dat"
+{ cat "$FIX/ghost_old/Ghost/thing.dat"; printf 'more'; } >"$FIX/ghost_new/Ghost/thing.dat"
+build "$FIX/ghost_old" "$FIX/ghost_new" "$FIX/nowhere.upg" --title "Nowhere" --error-policy 2
+printf 'not a package' >"$FIX/bogus.upg"
+
+CANCEL_QUESTION="Are you sure you want to cancel?"
+
+# cancel_page ANSWER: Cancel on the page in WIN, answered y or n.
+cancel_page() {
+  local page=$WIN
+  win_key "$page" Escape
+  expect_msgbox "Upgrade Cancel Confirmation" "$CANCEL_QUESTION" || return 1
+  win_key "$WIN" "$1"
+  WIN=$page
+}
+
+# "default.upg" is taken when no package is named like the program; Cancel on page 1
+# answered No stays on the page, answered Yes ends the program with nothing changed.
+default_package_and_cancel() {
+  wine_new_prefix || return 1
+  install_program 'C:\Patch' "$FIX/main.upg" default.upg
+  install_copy "$FIX/old" "$INSTALLED"
+  wine_start 'C:\Patch\ambrel32.exe'
+  win_wait_new "Ambrel" 90 || return 1
+  check "page 1 shows the title of default.upg" [ "$(control_text Ambrel 101)" = "Brackwold 1.3" ]
+  cancel_page n || return 1
+  win_wait_gone "$(win_ids "Upgrade Cancel Confirmation" | tail -n 1)" 10
+  check "No keeps page 1 open" [ -n "$(win_ids Ambrel | grep -x "$WIN")" ]
+  check "No keeps page 1 as it was" [ "$(control_text Ambrel 101)" = "Brackwold 1.3" ]
+  cancel_page y || return 1
+  wine_wait_exit 45
+  check "only the two questions were shown" [ "$(msgbox_texts)" = "$CANCEL_QUESTION"$'\n'"$CANCEL_QUESTION" ]
+  same_tree "Cancel changed the installed copy" "$(wine_c "$INSTALLED")" "$FIX/old"
+}
+
+# With no package beside the program the chooser opens; its Cancel ends the program
+# without any message.
+no_package_chooser_cancel() {
+  wine_new_prefix || return 1
+  install_program 'C:\Patch'
+  wine_start 'C:\Patch\ambrel32.exe'
+  win_wait "Ambrel" 90 || return 1
+  check "the chooser offers upgrade files" grep -q 'Upgrades (\*.UPG)' <(win_texts Ambrel)
+  win_key "$WIN" Escape
+  wine_wait_exit 45
+  check "nothing was shown after the chooser" [ -z "$(msgbox_texts)" ]
+}
+
+# run_to_first_window ARGS...: starts the program with ARGS and waits for a page or a box.
+run_to_first_window() {
+  wine_start 'C:\Patch\ambrel32.exe' "$@"
+  win_wait_any 90 "Ambrel" "Error"
+}
+
+# The package from the command line: an invalid one, one whose path Explorer quoted because
+# of its blanks (the quotes are removed; applied to the end), and one whose path is longer
+# than 259 bytes.
+command_line_packages() {
+  wine_new_prefix || return 1
+  install_program 'C:\Patch' "$FIX/bogus.upg" ambrel32.upg
+  install_copy "$FIX/old" "$INSTALLED"
+  mkdir -p "$(wine_c 'C:\My Patches')"
+  cp "$FIX/main.upg" "$(wine_c 'C:\My Patches\brackwold 1.3.upg')"
+
+  run_to_first_window || return 1
+  check "an invalid package gives the error box first (got \"$WIN_CAPTION\")" [ "$WIN_CAPTION" = "Error" ]
+  check "the error box says \"Upgrade is invalid!\"" [ "$(msgbox_texts)" = "Upgrade is invalid!" ]
+  win_key "$WIN" Return
+  wine_wait_exit 45
+  same_tree "an invalid package touched the installed copy" "$(wine_c "$INSTALLED")" "$FIX/old"
+
+  # Wine quotes an argument with blanks, as Explorer does when a package is opened; the
+  # harness's own happy path (which the launcher's tests use too) applies it.
+  wine_start 'C:\Patch\ambrel32.exe' 'C:\My Patches\brackwold 1.3.upg'
+  wizard_happy_path 90 || return 1
+  wine_wait_exit 45
+  same_tree "the package named by a quoted path was not applied" "$(wine_c "$INSTALLED")" "$FIX/new"
+
+  local long='C:\My Patches'
+  while [ ${#long} -lt 270 ]; do long="$long\\folder"; done
+  run_to_first_window "$long\\x.upg" || return 1
+  check "a path longer than 259 bytes is invalid (got \"$WIN_CAPTION\")" [ "$WIN_CAPTION" = "Error" ]
+  check "... with \"Upgrade is invalid!\"" [ "$(msgbox_texts | tail -n 1)" = "Upgrade is invalid!" ]
+  win_key "$WIN" Return
+  wine_wait_exit 45
+}
+
+# A package whose copy is nowhere: page 2 shows the Windows folder, page 3 follows Next;
+# Back returns to page 2, Browse there picks the root of C:, which fails the test too, so
+# page 3 shows it; Cancel ends the program.
+copy_nowhere() {
+  wine_new_prefix || return 1
+  install_program 'C:\Patch' "$FIX/nowhere.upg" ambrel32.upg
+  wine_start 'C:\Patch\ambrel32.exe'
+  win_wait_new "Ambrel" 90 || return 1
+  win_key "$WIN" Return
+  win_wait_new "Ambrel" 45 || return 1
+  same_text_ignoring_case "page 2 shows the Windows folder" "$(control_text Ambrel 101)" "$(wine_windows_dir)"
+  win_key "$WIN" Return
+  win_wait_new "Ambrel" 45 || return 1
+  check "page 3 says the folder is invalid" grep -q $'\tInvalid target folder!$' <(win_texts Ambrel)
+  same_text_ignoring_case "page 3 shows the Windows folder" "$(control_text Ambrel 101)" "$(wine_windows_dir)"
+  shot page3
+  keep_screenshot page3 Ambrel
+
+  control_click Ambrel 300
+  win_wait_new "Ambrel" 45 || return 1
+  same_text_ignoring_case "Back shows page 2 with the folder" "$(control_text Ambrel 101)" "$(wine_windows_dir)"
+  control_click Ambrel 102
+  win_wait_new "Change Target Folder" 45 || return 1
+  # The folder list starts with the parent folder; a double click there goes up to C:\.
+  local l t r b
+  read -r l t r b < <(win_texts "Change Target Folder" | awk -F'\t' '$1 == 1121 { print $5, $6, $7, $8; exit }')
+  xdotool mousemove $((l + 40)) $((t + 8)) click --repeat 2 --delay 100 1
+  control_wait "Change Target Folder" 1088 'c:\' 30 || return 1
+  control_click "Change Target Folder" 1
+  win_wait_gone "$WIN" 30 || return 1
+  same_text_ignoring_case "Browse to the root of C: shows C:\\" "$(control_text Ambrel 101)" 'C:\'
+  win_key "$(win_ids Ambrel | tail -n 1)" Return
+  win_wait_new "Ambrel" 45 || return 1
+  same_text_ignoring_case "page 3 shows the root that failed" "$(control_text Ambrel 101)" 'C:\'
+  cancel_page y || return 1
+  wine_wait_exit 45
+  check "only the cancel question was shown" [ "$(msgbox_texts)" = "$CANCEL_QUESTION" ]
+}
+
+scenario "default.upg; Cancel answered No, then Yes" default_package_and_cancel
+scenario "no package: the chooser, cancelled" no_package_chooser_cancel
+scenario "packages from the command line: invalid, quoted (applied), too long" command_line_packages
+scenario "copy nowhere: Windows folder, page 3, Back, Browse to C:\\" copy_nowhere
+wine_finish
