@@ -8,13 +8,15 @@ native=(cmake make g++ pkg-config libgtest-dev googletest zlib1g-dev libcli11-de
 windows=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 wine64 fonts-wine xvfb xdotool imagemagick)
 win64=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 fonts-wine xvfb xdotool imagemagick)
 bench=(xdelta3 bsdiff zstd time bc python3)
+# The fuzz targets of the test command need clang's libFuzzer and sanitizer runtimes.
+fuzz=(clang libclang-rt-14-dev)
 
 wanted=("${native[@]}")
 case "${1:-}" in
   --native) ;;
   --bench) wanted+=("${bench[@]}") ;;
   --win64) wanted=("${win64[@]}") ;;
-  *) wanted+=("${windows[@]}") ;;
+  *) wanted+=("${windows[@]}" "${fuzz[@]}") ;;
 esac
 
 as_root() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the Linux and the Windows flavours, and runs every test:
-# natively with ctest (in UTC and in a zone with daylight saving time) and the Windows build
-# under Wine. Ends with one line "N passed, N failed".
+# natively with ctest (in UTC and in a zone with daylight saving time), again built with
+# AddressSanitizer and UBSan, the fuzz targets briefly, and the Windows build under Wine.
+# Ends with one line "N passed, N failed".
 #
 # The Windows programs ship as 32-bit (i686) builds. Some hosts cannot run 32-bit code at
 # all; there the same sources are built for x86_64 and tested under the 64-bit Wine loader.
@@ -46,6 +47,24 @@ build() {
 echo "== Linux build"
 if build "$root/build"; then
   run_ctest "$root/build"
+else
+  failed=$((failed + 1))
+fi
+
+# ---- Sanitizers and fuzzing ------------------------------------------------------------
+# The whole native suite again with AddressSanitizer and UBSan (undefined behaviour stops
+# the program), then each libFuzzer target briefly from its seeds, replaying the inputs
+# of earlier findings first.
+echo "== Linux build with -fsanitize=address,undefined"
+if build "$root/build-asan" -DAMBREL_SANITIZE=ON; then
+  run_ctest "$root/build-asan"
+else
+  failed=$((failed + 1))
+fi
+echo "== Fuzz targets (clang, libFuzzer)"
+if build "$root/build-fuzz" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DAMBREL_FUZZ=ON \
+     -DAMBREL_NATIVE_TOOL="$root/build/ambrel"; then
+  run_ctest "$root/build-fuzz"
 else
   failed=$((failed + 1))
 fi

@@ -47,11 +47,7 @@ protected:
         EXPECT_TRUE(package_->IsValid()) << package_->RefusalReason();
         return ApplyPackage(*package_, fe);
     }
-    std::vector<int> States() const {
-        std::vector<int> s;
-        for (const FileEntry& e : package_->entries) s.push_back(e.state);
-        return s;
-    }
+    std::vector<int> States() const { return EntryStates(*package_); }
 
     TempDir root_;
     std::string target_ = root_ / "target";

@@ -7,22 +7,12 @@ absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
 ambrel=$(absolute "$1")
 runner=${2:-}
 builder=$(absolute "${3:-$1}")
-failures=0
+source "$(dirname "$0")/../support/cli_checks.sh"
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 cd "$work"
 
 run() { $runner "$ambrel" "$@" </dev/null; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# expect CODE DESCRIPTION COMMAND...: runs the command, output in out.txt, checks its exit code.
-expect() {
-  local want=$1 what=$2
-  shift 2
-  "$@" >out.txt 2>&1
-  local got=$?
-  [ "$got" -eq "$want" ] || { fail "$what: exit $got, expected $want"; cat out.txt; }
-}
-has() { grep -q -- "$1" out.txt || { fail "$2: no \"$1\" in the output"; cat out.txt; }; }
 
 mkdir -p old/Maps new/Maps new/Extra
 printf 'abc' >old/abc.txt

@@ -121,3 +121,9 @@ std::unique_ptr<UpgradePackage> OpenForApply(const std::string& package, const s
     p->AttachMessages(LoadShippedMessages());
     return p;
 }
+
+std::vector<int> EntryStates(const UpgradePackage& package) {
+    std::vector<int> states;
+    for (const FileEntry& e : package.entries) states.push_back(e.state);
+    return states;
+}

@@ -42,5 +42,8 @@ std::unique_ptr<MessageTable> LoadShippedMessages();
 // Opens the package fully with `target`, attaches the shipped message table.
 std::unique_ptr<UpgradePackage> OpenForApply(const std::string& package, const std::string& target);
 
+// The state code of every entry, in table order.
+std::vector<int> EntryStates(const UpgradePackage& package);
+
 // The shipped texts of the message lines the tests compare with.
 extern const char* const kLine[21];

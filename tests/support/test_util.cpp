@@ -11,6 +11,10 @@
 
 #include <sys/stat.h>
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
 #include "io/os.h"
 #include "io/stream.h"
 
@@ -92,6 +96,16 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
     Bytes out(n);
     for (auto& b : out) b = static_cast<uint8_t>(rng());
     return out;
+}
+
+uint64_t PeakResidentBytes() {
+#if defined(_WIN32)
+    return 0;
+#else
+    struct rusage usage {};
+    if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+    return static_cast<uint64_t>(usage.ru_maxrss) * 1024;  // reported in KiB
+#endif
 }
 
 bool IsPosix() { return os::kSeparator == '/'; }

@@ -44,6 +44,8 @@ bool FolderExists(const std::string& path);
 void SetStamp(const std::string& path, uint32_t stamp);
 // A local-time MS-DOS stamp from its parts.
 uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second);
+// The process's peak resident memory in bytes; 0 where the platform does not tell.
+uint64_t PeakResidentBytes();
 // Deterministic pseudo-random bytes.
 Bytes RandomBytes(size_t n, uint32_t seed);
 
