@@ -1,5 +1,5 @@
-// The per-entry check against the package's target folder, shared by the apply driver's
-// first phase and the `verify` command.
+// The per-entry checks against the package's target folder: the finding shared by the apply
+// driver's first phase and the `verify` command, and whether an entry is already done.
 #include <cstdio>
 
 #include "apply/driver.h"
@@ -25,4 +25,15 @@ Finding VerifyPackageEntry(UpgradePackage& package, int index) {
         return refused;
     }
     return VerifyEntry(entry, package.path_a);
+}
+
+bool EntryAlreadyApplied(UpgradePackage& package, int index) {
+    const FileEntry& entry = package.entries[index];
+    if (!JoinPath(package.path_a, sizeof package.path_a, package.target_folder, entry.name)) return false;
+    os::Confinement confine(package.target_folder);
+    if (!os::StaysInside(package.path_a)) return false;
+    if (entry.Operation == kOpRemove) return os::GetAttributes(package.path_a) == os::kInvalidAttributes;
+    if (!HasNewIdentity(entry.Operation) || !IsExistingFile(package.path_a)) return false;
+    FileIdentity actual;
+    return ReadFileIdentity(package.path_a, &actual) && actual == entry.NewIdentity;
 }

@@ -69,21 +69,34 @@ void ReportIncomplete(const std::vector<CommitFailure>& failures) {
     if (left) std::printf("Delete the files that could not be removed once whatever holds them is closed.\n");
 }
 
-// Lists the entries the apply skipped, each with its reason. Returns how many there were.
-size_t ReportSkipped(const UpgradePackage& package) {
-    size_t skipped = 0;
-    for (const FileEntry& entry : package.entries)
-        if (entry.state != kStateProceed) ++skipped;
-    if (skipped == 0) return 0;
-    if (skipped == package.entries.size())
+// Lists the entries the apply skipped, each with its reason, apart from those whose files
+// already were what the upgrade makes of them (left so by an interrupted earlier run).
+// Returns how many were skipped for real; *applied counts the entries now in their new
+// state, whoever put them there.
+size_t ReportSkipped(UpgradePackage& package, size_t* applied) {
+    std::vector<int> skipped;
+    size_t already = 0;
+    for (size_t i = 0; i < package.entries.size(); ++i) {
+        if (package.entries[i].state == kStateProceed) continue;
+        if (EntryAlreadyApplied(package, static_cast<int>(i)))
+            ++already;
+        else
+            skipped.push_back(static_cast<int>(i));
+    }
+    *applied = package.entries.size() - skipped.size();
+    if (already != 0)
+        std::printf("%zu file%s already had %s new version%s (left by an earlier, interrupted run).\n", already,
+                    already == 1 ? "" : "s", already == 1 ? "its" : "their", already == 1 ? "" : "s");
+    if (skipped.empty()) return 0;
+    if (*applied == 0)
         std::printf("Nothing was changed: every file of the upgrade was skipped:\n");
     else
         std::printf("These files were skipped and keep their old versions:\n");
-    for (const FileEntry& entry : package.entries) {
-        if (entry.state != kStateProceed)
-            std::printf("  %s: %s\n", Printable(entry.name).c_str(), SkipReason(entry.state));
+    for (int i : skipped) {
+        const FileEntry& entry = package.entries[static_cast<size_t>(i)];
+        std::printf("  %s: %s\n", Printable(entry.name).c_str(), SkipReason(entry.state));
     }
-    return skipped;
+    return skipped.size();
 }
 
 int RunApply(const ApplyOptions& options) {
@@ -134,12 +147,13 @@ int RunApply(const ApplyOptions& options) {
         std::printf("%s\n", kAborted);
         return kExitFailed;
     }
-    const size_t skipped = ReportSkipped(*package);
+    size_t applied = 0;
+    const size_t skipped = ReportSkipped(*package, &applied);
     if (result == kApplyIncomplete) {
         ReportIncomplete(package->commit_failures);
         return kExitIncomplete;
     }
-    if (skipped == package->entries.size() && skipped != 0) return kExitSkipped;
+    if (skipped != 0 && applied == 0) return kExitSkipped;
     std::printf("%s\n", skipped == 0 ? kApplied : "The upgrade has been applied to every other file.");
     return skipped == 0 ? kExitOk : kExitSkipped;
 }

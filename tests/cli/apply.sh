@@ -76,6 +76,12 @@ expect 0 "apply --yes" run apply packed.upg target --yes
 has "The upgrade has been applied." "apply --yes"
 diff -r target new >/dev/null || fail "the applied folder differs from the new version"
 [ ! -e target/__QXUPD_ ] || fail "the temporary folder was left behind"
+# Applied again (as after a run interrupted in its commit phase), the files that already
+# hold their new versions are not reported as keeping old ones.
+expect 0 "apply --yes a second time" run apply packed.upg target --yes
+has "already had their new versions" "second apply"
+has "The upgrade has been applied." "second apply"
+! grep -q "keep their old versions" out.txt || fail "new files reported as old"
 
 # apply without DIR searches the given roots breadth-first for the installed copy.
 mkdir -p roots/a/deeper roots/b
@@ -119,7 +125,7 @@ has "The upgrade has been applied to every other file." "partial result"
 [ "$(cat skip/Maps/level.map)" = edited ] || fail "a skipped file was changed"
 cp -rp old skip-all
 printf 'edited' >skip-all/Maps/level.map
-rm skip-all/gone.txt
+chmod a-w skip-all/gone.txt
 mkdir -p skip-all/Extra && printf 'mine' >skip-all/Extra/added.txt && chmod a-w skip-all/Extra/added.txt
 expect 4 "apply where everything is skipped" run apply packed.upg skip-all --yes
 has "Nothing was changed: every file of the upgrade was skipped" "all skipped"

@@ -136,6 +136,9 @@ for k in $(seq 1 "$kills"); do
   if ! same_as_new; then
     fail "kill $k ($state): the second run (exit $rc) did not finish the job"
     tail -n 20 second.log
+  elif [ $rc -ne 0 ] || ! grep -q "The upgrade has been applied." second.log; then
+    fail "kill $k ($state): the second run finished the job but did not say so (exit $rc)"
+    tail -n 20 second.log
   elif [ -e target/__QXUPD_ ]; then
     fail "kill $k: the second run left the temporary folder"
   fi
