@@ -69,8 +69,14 @@ TEST_F(ApplyTest, AddUpdateAndRemoveAreCommitted) {
     plan_.Update("game.dat", kOld, kNew);
     plan_.Remove("obsolete.dat", ToBytes("to be removed"));
     ASSERT_FALSE(FolderExists(At("sub")));
+    {
+        plan_.Write(root_ / "p.upg");
+        auto before = OpenForApply(root_ / "p.upg", target_);
+        for (int i = 0; i < 3; ++i) EXPECT_FALSE(EntryAlreadyApplied(*before, i)) << i;
+    }
 
     EXPECT_EQ(Apply(&fe_), kApplyDone);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(EntryAlreadyApplied(*package_, i)) << i;
     EXPECT_EQ(ReadFileBytes(At("sub/deeper/new.dat")), added);
     EXPECT_EQ(ReadFileBytes(At("game.dat")), kNew);
     EXPECT_FALSE(FileExists(At("obsolete.dat")));
