@@ -43,7 +43,7 @@
 #                                and exports DISPLAY; xvfb_stop ends it (also at exit)
 #   wine_start 'C:\dir\prog.exe' [ARGS...]
 #                                starts the program in the background in its own folder with
-#                                WINEDEBUG=-all,trace+msgbox (plus $WINE_TRACE, e.g.
+#                                WINEDEBUG=-all,trace+msgbox,err+winediag (plus $WINE_TRACE, e.g.
 #                                "trace+dialog"); its stderr goes to WINE_LOG
 #   wine_wait_exit [SECONDS]     waits for the program started last (default 30 s); returns
 #                                its exit code, 124 on timeout (reported as a failure)
@@ -230,16 +230,35 @@ xvfb_stop() {
 }
 
 wine_start() {
-  local program=$1
-  shift
+  WIN_SEEN=" "
+  WINE_ARGS=("$@")
+  WINE_RESTARTS=0
+  _wine_launch
+}
+
+# Starts WINE_ARGS (the program, then its arguments) in the program's folder.
+_wine_launch() {
+  local program=${WINE_ARGS[0]}
   local folder=${program%\\*}
   WINE_LOG=$(mktemp "$WINE_WORK/stderr.XXXX")
-  WIN_SEEN=" "
   (
     cd "$(wine_c "$folder")" || exit 1
-    WINEDEBUG="-all,trace+msgbox${WINE_TRACE:+,$WINE_TRACE}" exec "$EMULATOR" "$program" "$@"
+    WINEDEBUG="-all,trace+msgbox,err+winediag${WINE_TRACE:+,$WINE_TRACE}" exec "$EMULATOR" "${WINE_ARGS[@]}"
   ) </dev/null >/dev/null 2>"$WINE_LOG" &
   WINE_PID=$!
+}
+
+# True, after starting the program again in a restarted prefix, when it ended because Wine
+# could not bring up its desktop process (on a loaded host that start can time out): the
+# program never got a window, so nothing of it ran. At most twice per start.
+_wine_restart_without_display() {
+  [ -n "${WINE_PID:-}" ] && [ "${WINE_RESTARTS:-2}" -lt 2 ] || return 1
+  ! kill -0 "$WINE_PID" 2>/dev/null && grep -q 'nodrv_CreateWindow' "$WINE_LOG" 2>/dev/null || return 1
+  # The prefix keeps a desktop that failed, so its processes end first.
+  wine_stop
+  echo "  note: Wine could not start its desktop (no display driver); starting the program again" >&2
+  WINE_RESTARTS=$((WINE_RESTARTS + 1))
+  _wine_launch
 }
 
 wine_wait_exit() {
@@ -292,6 +311,7 @@ _win_wait() {
   local new=$1 limit=$2 start=$SECONDS
   shift 2
   while ! _win_find "$new" "$@"; do
+    _wine_restart_without_display
     if [ $((SECONDS - start)) -ge "$limit" ]; then
       local what
       what=$(printf '"%s" ' "$@")
