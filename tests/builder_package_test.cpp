@@ -13,8 +13,8 @@
 
 #include "apply/driver.h"
 #include "apply/identity.h"
-#include "cli/builder/builder.h"
-#include "cli/builder/check.h"
+#include "build/builder.h"
+#include "build/check.h"
 #include "package/package.h"
 #include "support/apply_support.h"
 #include "support/fake_frontend.h"

@@ -13,9 +13,9 @@
 #include <random>
 
 #include "apply/driver.h"
-#include "cli/builder/file_diff.h"
-#include "cli/builder/match_index.h"
-#include "cli/builder/script_encoder.h"
+#include "build/file_diff.h"
+#include "build/match_index.h"
+#include "build/script_encoder.h"
 #include "support/apply_support.h"
 #include "support/fake_frontend.h"
 #include "support/test_util.h"

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/builder/builder.h"
-#include "cli/builder/policy.h"
-#include "cli/builder/tree.h"
+#include "build/builder.h"
+#include "build/policy.h"
+#include "build/tree.h"
 
 TEST(BuilderTree, GlobPatterns) {
     struct Case {

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "cli/builder/builder.h"
+#include "build/builder.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
 

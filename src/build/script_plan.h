@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/builder/match_index.h"
+#include "build/match_index.h"
 
 // Estimated costs in 1/256 of a byte of the package after zlib compression. The command
 // sizes are those of the script format; the weights say how well zlib squeezes each field.

@@ -1,5 +1,5 @@
 // Reading the builder's per-file policy overrides.
-#include "cli/builder/policy.h"
+#include "build/policy.h"
 
 #include "package/format.h"
 

@@ -1,5 +1,5 @@
 // Walking folder trees, glob matching and file comparison for the package builder.
-#include "cli/builder/tree.h"
+#include "build/tree.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "cli/builder/script_plan.h"
+#include "build/script_plan.h"
 #include "package/writer.h"
 
 // Receives the script bytes in order.

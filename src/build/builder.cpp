@@ -1,6 +1,6 @@
 // The package builder: tree comparison, entry planning and limits, the scripts (two files
 // at a time), writing and the self-check.
-#include "cli/builder/builder.h"
+#include "build/builder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,11 +15,11 @@
 #include <thread>
 
 #include "apply/identity.h"
-#include "cli/builder/check.h"
-#include "cli/builder/file_diff.h"
-#include "cli/builder/match_index.h"
-#include "cli/builder/policy.h"
-#include "cli/builder/tree.h"
+#include "build/check.h"
+#include "build/file_diff.h"
+#include "build/match_index.h"
+#include "build/policy.h"
+#include "build/tree.h"
 #include "io/os.h"
 #include "package/entry_name.h"
 #include "package/package.h"

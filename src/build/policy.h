@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/builder/tree.h"
+#include "build/tree.h"
 
 struct PolicyRule {
     Glob pattern;

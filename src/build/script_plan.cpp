@@ -1,5 +1,5 @@
 // The parser of the package builder: plans copies and literals by their estimated cost.
-#include "cli/builder/script_plan.h"
+#include "build/script_plan.h"
 
 #include <zlib.h>
 

@@ -1,6 +1,6 @@
 // Matching structures over old file versions: in-memory and paged old bytes, the suffix
 // array index and the block-hash index.
-#include "cli/builder/match_index.h"
+#include "build/match_index.h"
 
 #include <divsufsort.h>
 
