@@ -37,7 +37,7 @@ printf 'gone\n' >"$work/old/removed.txt"
 printf 'new file\n' >"$work/new/Added/file.txt"
 printf 'Line one\nLine two\n' >"$work/description.txt"
 
-expect_exit 0 "build" run build "$work/old" "$work/new" -o "$work/p.upg" --compress=6 --title "Test" \
+expect_exit 0 "build" run build "$work/old" "$work/new" -o "$work/p.upg" --compress --title "Test" \
   --description-file "$work/description.txt" --exclude '*.bak'
 grep -q "^Wrote .*3 entries (1 added, 1 updated, 1 removed; 1 files unchanged)" "$work/out.txt" ||
   { fail "summary line"; cat "$work/out.txt"; }
@@ -53,7 +53,7 @@ expect_exit 0 "build --no-check, plain" run build "$work/old" "$work/new" -o "$w
 grep -q "^Checked" "$work/out.txt" && fail "--no-check still checked"
 
 # Usage errors: exit 2.
-expect_exit 2 "compression level 10" run build "$work/old" "$work/new" -o "$work/x.upg" --compress=10
+expect_exit 2 "compression level 13" run build "$work/old" "$work/new" -o "$work/x.upg" --compress=13
 expect_exit 2 "format version 18" run build "$work/old" "$work/new" -o "$work/x.upg" --format-version 18
 expect_exit 2 "policy 4" run build "$work/old" "$work/new" -o "$work/x.upg" --error-policy 4
 expect_exit 2 "no output" run build "$work/old" "$work/new"
