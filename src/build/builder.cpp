@@ -417,6 +417,9 @@ bool Builder::MakeScript(const ScriptJob& job, uint64_t memory_limit, const Scri
 // are ready before the writer reaches them wait in spools.
 bool Builder::Write(const std::string& part) {
     PackageFileWriter writer;
+    // The strongest levels hold the package until the end (twice, while it is compressed):
+    // a part of the memory limit, beside the file pairs being diffed.
+    writer.SetWholeLimit(static_cast<size_t>(std::min<uint64_t>(PackageFileWriter::kWholeLimit, options_.memory_limit / 8)));
     std::string error;
     if (!writer.Open(part.c_str(), options_.compression, &error)) {
         errors_->push_back(error);

@@ -65,7 +65,8 @@ public:
     // when the file cannot be created.
     bool Open(const char* path, int compression_level, std::string* error);
     static constexpr size_t kWholeLimit = size_t{128} << 20;
-    void SetWholeLimit(size_t bytes) { whole_limit_ = bytes; }  // tests
+    // Bounds what levels 10 to 12 hold (kWholeLimit by default); call before Open.
+    void SetWholeLimit(size_t bytes) { whole_limit_ = bytes; }
     void WriteHeader(const PackageHeader& header, const std::vector<EntryRecord>& entries);
     void WriteBytes(const void* data, size_t n);
     // Flushes and closes; false (with *error set) when any write failed.
