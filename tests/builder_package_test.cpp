@@ -1,7 +1,6 @@
 // End-to-end tests of the package builder: packages built from generated folder trees,
 // read back with the package reader and applied with the apply driver to a full copy of
 // the old tree; the cases the format cannot express; limits; options.
-#ifdef AMBREL_HAVE_BUILDER
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -446,4 +445,3 @@ TEST(BuilderPackage, CheckFindsADifferentResult) {
     EXPECT_FALSE(CheckPackage(o.output, {e}, dir.Path(), &error));
 }
 
-#endif  // AMBREL_HAVE_BUILDER
