@@ -445,3 +445,34 @@ TEST(BuilderPackage, CheckFindsADifferentResult) {
     EXPECT_FALSE(CheckPackage(o.output, {e}, dir.Path(), &error));
 }
 
+
+// With two threads, the scripts made while the largest one is in the works wait in a
+// spool; one of more than 16 MB goes to a file in the system's temporary folder (not the
+// root of a drive, which users often cannot write), and the file goes away afterwards.
+TEST(BuilderPackage, LargeScriptsWaitInATemporaryFile) {
+    TempDir dir;
+    std::mt19937 rng(77);
+    Bytes big_old(8u << 20), literal(17u << 20);
+    for (auto& c : big_old) c = static_cast<uint8_t>(rng());
+    for (auto& c : literal) c = static_cast<uint8_t>(rng());
+    Bytes big_new = big_old;
+    big_new[12345] ^= 0xFF;
+    // "a.bin" needs the most memory and is made in the background; the script of
+    // "b.bin" waits for it.
+    MakeTree(dir / "old", {{"a.bin", big_old}, {"b.bin", ToBytes("small")}}, OldStamp());
+    MakeTree(dir / "new", {{"a.bin", big_new}, {"b.bin", literal}}, NewStamp());
+    auto spools = [] {
+        std::set<std::string> names;
+        for (const auto& item : fs::directory_iterator(fs::temp_directory_path()))
+            if (item.path().filename().string().rfind("ambrel-spool-", 0) == 0) names.insert(item.path().string());
+        return names;
+    };
+    const std::set<std::string> before = spools();
+    BuildOptions o = Options(dir);
+    o.threads = 2;
+    o.check = false;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(BuildPackage(o, nullptr, nullptr, &errors)) << Joined(errors);
+    EXPECT_EQ(spools(), before) << "a spool file was left behind";
+    EXPECT_TRUE(AppliesToCopy(o.output, o.old_dir, o.new_dir, dir / "work"));
+}
