@@ -300,8 +300,13 @@ TEST(BuilderPackage, LimitsAreReportedTogether) {
     TempDir dir;
     const std::string long_name = std::string(250, 'n');
     MakeTree(dir / "old", {{"keep.txt", ToBytes("k")}}, OldStamp());
-    MakeTree(dir / "new", {{long_name, ToBytes("x")}, {"CON.txt", ToBytes("c")}, {"Case.txt", ToBytes("1")},
-                           {"CASE.TXT", ToBytes("2")}}, NewStamp());
+    // Windows cannot hold a file named CON.txt, two names that differ only in letter case
+    // or, in a temporary folder, a name that long: there only the text limits are tried.
+    if (IsPosix())
+        MakeTree(dir / "new", {{long_name, ToBytes("x")}, {"CON.txt", ToBytes("c")}, {"Case.txt", ToBytes("1")},
+                               {"CASE.TXT", ToBytes("2")}}, NewStamp());
+    else
+        MakeTree(dir / "new", {{"Case.txt", ToBytes("1")}}, NewStamp());
     BuildOptions o = Options(dir);
     o.title = std::string(80, 't');
     o.description = std::string(8191, 'd') + "\n";  // the line end is stored as CR LF: 8193
@@ -310,8 +315,9 @@ TEST(BuilderPackage, LimitsAreReportedTogether) {
     const std::string all = Joined(errors);
     EXPECT_NE(all.find("title has 80"), std::string::npos) << all;
     EXPECT_NE(all.find("description has 8193"), std::string::npos) << all;
-    EXPECT_NE(all.find("differ only in letter case"), std::string::npos) << all;
     EXPECT_FALSE(FileExists(o.output));
+    if (!IsPosix()) GTEST_SKIP() << "the names that Windows refuses cannot be made here";
+    EXPECT_NE(all.find("differ only in letter case"), std::string::npos) << all;
 
     // Without the case clash, the names are the problem.
     fs::remove(dir / "new/CASE.TXT");
