@@ -4,7 +4,7 @@
 # `--win64` installs the x86_64 cross compiler that the 64-bit Windows test flavour needs.
 set -euo pipefail
 
-native=(cmake make g++ pkg-config libgtest-dev googletest zlib1g-dev libcli11-dev nlohmann-json3-dev libdivsufsort-dev tzdata)
+native=(cmake make g++ pkg-config libgtest-dev googletest zlib1g-dev libcli11-dev nlohmann-json3-dev libdivsufsort-dev libdeflate-dev tzdata)
 windows=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 wine64 fonts-wine xvfb xdotool imagemagick)
 win64=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 fonts-wine xvfb xdotool imagemagick)
 bench=(xdelta3 bsdiff zstd time bc python3)
@@ -27,6 +27,9 @@ missing=()
 for pkg in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
 done
+# The benchmark fetches real releases with npm; a Node.js installed outside Debian's
+# packages serves as well.
+if [ "${1:-}" = "--bench" ] && ! command -v npm >/dev/null; then missing+=(npm); fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"

@@ -1,9 +1,12 @@
-// Tests of the package writer: the smallest command forms of the script encoder, and the
-// streamed file writer against the in-memory form in both outer forms.
+// Tests of the package writer: the smallest command forms of the script encoder, the
+// streamed file writer against the in-memory form in both outer forms, whole-buffer deflate.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include <zlib.h>
+
+#include "package/deflate_whole.h"
 #include "package/package.h"
 #include "package/writer.h"
 #include "package/zlib_stream.h"
@@ -65,10 +68,18 @@ TEST(PackageFileWriter, StreamsTheSamePackageAsTheInMemoryForm) {
     script.End();
     const Bytes plain = BuildPackageBytes(header, {add}, {script.bytes()}, 0);
 
-    for (int level : {0, 1, 9}) {
-        SCOPED_TRACE(level);
-        const std::string path = dir / ("w" + std::to_string(level) + ".upg");
+    // Level 12 holds the package and compresses it whole; with a small limit on what it
+    // may hold it goes on as a zlib stream after the held part.
+    struct Case {
+        int level;
+        size_t whole_limit;
+    };
+    for (const Case c : {Case{0, 0}, Case{1, 0}, Case{9, 0}, Case{12, 0}, Case{12, 30000}}) {
+        const int level = c.level;
+        SCOPED_TRACE(testing::Message() << level << " " << c.whole_limit);
+        const std::string path = dir / ("w" + std::to_string(level) + "-" + std::to_string(c.whole_limit) + ".upg");
         PackageFileWriter writer;
+        if (c.whole_limit > 0) writer.SetWholeLimit(c.whole_limit);
         std::string error;
         ASSERT_TRUE(writer.Open(path.c_str(), level, &error)) << error;
         writer.WriteHeader(header, {add});
@@ -104,9 +115,37 @@ TEST(PackageFileWriter, ReportsFilesThatCannotBeWritten) {
     EXPECT_FALSE(writer.Open((dir / "no\\such\\folder\\p.upg").c_str(), 0, &error));
     EXPECT_FALSE(error.empty());
     error.clear();
-    EXPECT_FALSE(writer.Open((dir / "p.upg").c_str(), 10, &error));
+    EXPECT_FALSE(writer.Open((dir / "p.upg").c_str(), 13, &error));
     EXPECT_FALSE(error.empty());
     error.clear();
     EXPECT_FALSE(writer.Finish(&error)) << "nothing was opened";
     EXPECT_FALSE(error.empty());
+}
+
+TEST(CompressWhole, WritesZlibStreamsThatInflateAndTheStrongLevelsAreSmaller) {
+    // Text-like data with repeats at many distances, where a harder search pays.
+    Bytes data;
+    const Bytes words = RandomBytes(4000, 9);
+    for (uint32_t i = 0; data.size() < 400000; ++i) {
+        const size_t at = (i * 2654435761u) % (words.size() - 40);
+        data.insert(data.end(), words.begin() + at, words.begin() + at + 3 + i % 37);
+    }
+    size_t sizes[kMaxCompressionLevel + 1] = {};
+    for (int level : {1, 9, 12}) {
+        SCOPED_TRACE(level);
+        Bytes packed = {0xAA};  // appended after what is there
+        ASSERT_TRUE(CompressWhole(data.data(), data.size(), level, &packed));
+        ASSERT_EQ(packed[0], 0xAA);
+        uLongf back_len = static_cast<uLongf>(data.size());
+        Bytes back(data.size());
+        ASSERT_EQ(uncompress(back.data(), &back_len, packed.data() + 1, static_cast<uLong>(packed.size() - 1)), Z_OK);
+        back.resize(back_len);
+        EXPECT_EQ(back, data);
+        sizes[level] = packed.size();
+    }
+    EXPECT_LT(sizes[9], sizes[1]);
+    if (HaveStrongDeflate())
+        EXPECT_LT(sizes[12], sizes[9]);
+    else
+        EXPECT_EQ(sizes[12], sizes[9]);
 }

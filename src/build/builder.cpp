@@ -22,6 +22,7 @@
 #include "build/policy.h"
 #include "build/tree.h"
 #include "io/os.h"
+#include "package/deflate_whole.h"
 #include "package/entry_name.h"
 #include "package/package.h"
 #include "package/writer.h"
@@ -236,8 +237,8 @@ bool Builder::CheckOptions() {
     if (options_.format_version < 0 || options_.format_version > kMaxFormatVersion)
         errors_->push_back("format version " + std::to_string(options_.format_version) +
                            ": the applicator reads format versions 0 to " + std::to_string(kMaxFormatVersion));
-    if (options_.compression < 0 || options_.compression > 9)
-        errors_->push_back("the compression level must be 1 to 9");
+    if (options_.compression < 0 || options_.compression > kMaxCompressionLevel)
+        errors_->push_back("the compression level must be 1 to " + std::to_string(kMaxCompressionLevel));
     for (int policy : {options_.warning_policy, options_.error_policy})
         if (policy < 0 || policy > 3) errors_->push_back("policies are 0, 1, 2 or 3 (got " + std::to_string(policy) + ")");
     if (options_.title.size() > static_cast<size_t>(kTitleSize - 1))

@@ -16,7 +16,7 @@ struct BuildOptions {
     std::string output;
     std::string title;
     std::string description;  // line ends become CR LF
-    int compression = 0;      // 0: plain; 1 to 9: "[QXZ]" at that zlib level
+    int compression = 0;      // 0: plain; 1 to 12: "[QXZ]" at that level (deflate_whole.h)
     int warning_policy = 1;
     int error_policy = 1;
     std::string policy_file;  // per-file overrides, see policy.h

@@ -73,7 +73,8 @@ private:
     };
 
     int32_t CopyCost(const State& s, uint32_t offset, uint32_t length, uint16_t* base) const;
-    // What one literal byte at data[at] costs: measured by compressing its block.
+    // What the literal byte data[at] costs: its block's measured average, weighted by how
+    // rare the byte's value is in the block.
     int32_t LiteralCost(const uint8_t* data, uint32_t n, uint32_t at);
     void Append(std::vector<PlanStep>* plan, size_t first_step, const uint8_t* data, uint32_t at,
                 const PlanStep& step);
@@ -88,7 +89,9 @@ private:
     // A long finder match whose tail is offered at the next positions without a search.
     Match carry_;
     uint64_t carry_position_ = 0;
-    // Literal cost per byte of each block of the current buffer; -1 until measured.
+    // Literal cost of each byte value in each block of the current buffer (256 per
+    // block), measured when the block is first priced.
     const uint8_t* cost_buffer_ = nullptr;
-    std::vector<int32_t> block_costs_;
+    std::vector<bool> block_measured_;
+    std::vector<int32_t> byte_costs_;
 };

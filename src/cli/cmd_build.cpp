@@ -8,6 +8,7 @@
 #include <string>
 
 #include "build/builder.h"
+#include "package/deflate_whole.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
 
@@ -143,8 +144,11 @@ void AddBuildCommand(CLI::App& app, int& exit_code) {
     CLI::Option* description_file =
         cmd->add_option("--description-file", o->description_file, "Read the description from a file");
     description->excludes(description_file);
-    cmd->add_flag("--compress{9}", o->compress, "Write the compressed form; zlib LEVEL 1-9 with --compress=LEVEL")
-        ->check(CLI::Range(1, 9));
+    cmd->add_flag("--compress{12}", o->compress,
+                  "Write the compressed form, by default at the strongest level (12); --compress=LEVEL picks "
+                  "zlib's LEVEL 1-9, or 10-12 for libdeflate's stronger levels (zlib 9 where this build has "
+                  "no libdeflate)")
+        ->check(CLI::Range(1, kMaxCompressionLevel));
     cmd->add_option("--warning-policy", o->build.warning_policy, "Warning policy of every entry (0-3)")
         ->capture_default_str()
         ->check(CLI::Range(0, 3));

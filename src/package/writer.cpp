@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "package/deflate_whole.h"
+
 namespace {
 
 constexpr size_t kDeflateBuffer = 64 * 1024;
@@ -118,8 +120,8 @@ bool PackageFileWriter::Open(const char* path, int compression_level, std::strin
         if (error) *error = "a package is already being written";
         return false;
     }
-    if (compression_level < 0 || compression_level > 9) {
-        if (error) *error = "the compression level must be 0 to 9";
+    if (compression_level < 0 || compression_level > kMaxCompressionLevel) {
+        if (error) *error = "the compression level must be 0 to " + std::to_string(kMaxCompressionLevel);
         return false;
     }
     file_ = std::fopen(path, "wb");
@@ -130,20 +132,32 @@ bool PackageFileWriter::Open(const char* path, int compression_level, std::strin
     failed_ = false;
     plain_bytes_ = 0;
     compressed_ = compression_level > 0;
+    whole_level_ = compression_level > kZlibMaxLevel ? compression_level : 0;
+    whole_.clear();
     if (compressed_) {
-        zstream_.reset(new z_stream_s());
-        if (deflateInit(zstream_.get(), compression_level) != Z_OK) {
-            zstream_.reset();
+        if (whole_level_ == 0 && !StartStream(compression_level)) {
             std::fclose(file_);
             file_ = nullptr;
             if (error) *error = "cannot start the compressor";
             return false;
         }
-        zbuffer_.resize(kDeflateBuffer);
-        if (std::fwrite(kCompressedMarker, 1, sizeof kCompressedMarker, file_) != sizeof kCompressedMarker)
-            failed_ = true;
+        Write(kCompressedMarker, sizeof kCompressedMarker);
     }
     return true;
+}
+
+bool PackageFileWriter::StartStream(int level) {
+    zstream_.reset(new z_stream_s());
+    if (deflateInit(zstream_.get(), level) != Z_OK) {
+        zstream_.reset();
+        return false;
+    }
+    zbuffer_.resize(kDeflateBuffer);
+    return true;
+}
+
+void PackageFileWriter::Write(const void* data, size_t n) {
+    if (!failed_ && std::fwrite(data, 1, n, file_) != n) failed_ = true;
 }
 
 void PackageFileWriter::WriteHeader(const PackageHeader& header, const std::vector<EntryRecord>& entries) {
@@ -165,8 +179,23 @@ void PackageFileWriter::Emit(const void* data, size_t n, bool finish) {
         return;
     }
     if (!compressed_) {
-        if (std::fwrite(data, 1, n, file_) != n) failed_ = true;
+        Write(data, n);
         return;
+    }
+    if (whole_level_ > 0) {
+        if (whole_.size() + n <= whole_limit_) {
+            whole_.insert(whole_.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + n);
+            return;
+        }
+        // Too much to hold: what is held goes into a zlib stream, and the rest follows it.
+        std::vector<uint8_t> held;
+        held.swap(whole_);
+        whole_level_ = 0;
+        if (!StartStream(kZlibMaxLevel)) {
+            failed_ = true;
+            return;
+        }
+        Emit(held.data(), held.size(), false);
     }
     z_stream_s& z = *zstream_;
     const uint8_t* in = static_cast<const uint8_t*>(data);
@@ -187,11 +216,8 @@ void PackageFileWriter::Emit(const void* data, size_t n, bool finish) {
                 failed_ = true;
                 return;
             }
-            const size_t have = zbuffer_.size() - z.avail_out;
-            if (have > 0 && std::fwrite(zbuffer_.data(), 1, have, file_) != have) {
-                failed_ = true;
-                return;
-            }
+            Write(zbuffer_.data(), zbuffer_.size() - z.avail_out);
+            if (failed_) return;
         } while (z.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
     } while (n > 0);
 }
@@ -201,7 +227,13 @@ bool PackageFileWriter::Finish(std::string* error) {
         if (error) *error = "no package is being written";
         return false;
     }
-    if (compressed_) {
+    if (whole_level_ > 0) {
+        std::vector<uint8_t> packed;
+        if (!failed_ && !CompressWhole(whole_.data(), whole_.size(), whole_level_, &packed)) failed_ = true;
+        Write(packed.data(), packed.size());
+        whole_.clear();
+        whole_.shrink_to_fit();
+    } else if (compressed_) {
         Emit(nullptr, 0, true);
         deflateEnd(zstream_.get());
         zstream_.reset();
@@ -218,14 +250,7 @@ std::vector<uint8_t> BuildPackageBytes(const PackageHeader& header, const std::v
     std::vector<uint8_t> plain = SerializeTable(header, entries);
     for (const auto& script : scripts) plain.insert(plain.end(), script.begin(), script.end());
     if (compression_level <= 0) return plain;
-    if (compression_level > 9) compression_level = 9;
-
-    uLongf bound = compressBound(static_cast<uLong>(plain.size()));
     std::vector<uint8_t> out(kCompressedMarker, kCompressedMarker + sizeof kCompressedMarker);
-    out.resize(out.size() + bound);
-    if (compress2(out.data() + sizeof kCompressedMarker, &bound, plain.data(), static_cast<uLong>(plain.size()),
-                  compression_level) != Z_OK)
-        return {};
-    out.resize(sizeof kCompressedMarker + bound);
+    if (!CompressWhole(plain.data(), plain.size(), compression_level, &out)) return {};
     return out;
 }

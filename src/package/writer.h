@@ -58,9 +58,14 @@ public:
     PackageFileWriter(const PackageFileWriter&) = delete;
     PackageFileWriter& operator=(const PackageFileWriter&) = delete;
 
-    // compression_level 0 writes the plain form, 1 to 9 the compressed form at that
-    // zlib level. False (with *error set) when the file cannot be created.
+    // compression_level 0 writes the plain form, 1 to 12 the compressed form at that
+    // level (deflate_whole.h). Levels 1 to 9 stream through zlib. Levels 10 to 12 hold the
+    // plain bytes and compress them whole at the end; past kWholeLimit bytes they go on
+    // streaming through zlib at level 9, so memory stays bounded. False (with *error set)
+    // when the file cannot be created.
     bool Open(const char* path, int compression_level, std::string* error);
+    static constexpr size_t kWholeLimit = size_t{128} << 20;
+    void SetWholeLimit(size_t bytes) { whole_limit_ = bytes; }  // tests
     void WriteHeader(const PackageHeader& header, const std::vector<EntryRecord>& entries);
     void WriteBytes(const void* data, size_t n);
     // Flushes and closes; false (with *error set) when any write failed.
@@ -68,8 +73,13 @@ public:
     uint64_t PlainBytesWritten() const { return plain_bytes_; }
 
 private:
+    bool StartStream(int level);
     void Emit(const void* data, size_t n, bool finish);
+    void Write(const void* data, size_t n);
     std::FILE* file_ = nullptr;
+    int whole_level_ = 0;          // above 0 while the plain bytes are held in `whole_`
+    std::vector<uint8_t> whole_;
+    size_t whole_limit_ = kWholeLimit;
     std::unique_ptr<z_stream_s> zstream_;
     std::vector<uint8_t> zbuffer_;
     bool compressed_ = false;

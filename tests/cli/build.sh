@@ -32,7 +32,7 @@ printf 'gone\n' >old/removed.txt
 printf 'new file\n' >new/Added/file.txt
 printf 'Line one\nLine two\n' >description.txt
 
-expect_exit 0 "build" run build old new -o p.upg --compress=6 --title "Test" \
+expect_exit 0 "build" run build old new -o p.upg --compress --title "Test" \
   --description-file description.txt --exclude '*.bak'
 grep -q "^Wrote .*3 entries (1 added, 1 updated, 1 removed; 1 files unchanged)" out.txt ||
   { fail "summary line"; cat out.txt; }
@@ -48,7 +48,7 @@ expect_exit 0 "build --no-check, plain" run build old new -o plain.upg --no-chec
 grep -q "^Checked" out.txt && fail "--no-check still checked"
 
 # Usage errors: exit 2.
-expect_exit 2 "compression level 10" run build old new -o x.upg --compress=10
+expect_exit 2 "compression level 13" run build old new -o x.upg --compress=13
 expect_exit 2 "format version 18" run build old new -o x.upg --format-version 18
 expect_exit 2 "policy 4" run build old new -o x.upg --error-policy 4
 expect_exit 2 "no output" run build old new
