@@ -1,7 +1,6 @@
 // Tests of the package builder's scripts: round trips of planned scripts through the
 // applicator, the command forms at their size boundaries, the choice of near, far and
 // no-seek copies, and the matching structures.
-#ifdef AMBREL_HAVE_BUILDER
 
 #include <gtest/gtest.h>
 
@@ -489,4 +488,3 @@ TEST(BuilderIndex, MemoryLimitSwitchesToBlockHashes) {
     EXPECT_TRUE(Rebuilds(old, script, neu));
 }
 
-#endif  // AMBREL_HAVE_BUILDER

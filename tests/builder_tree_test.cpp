@@ -1,6 +1,5 @@
 // Tests of the package builder's name rules: globs, the policy file, entry names the
 // applicator or Windows would refuse, and the stored form of the description.
-#ifdef AMBREL_HAVE_BUILDER
 
 #include <gtest/gtest.h>
 
@@ -94,4 +93,3 @@ TEST(BuilderTree, StoredDescription) {
     EXPECT_EQ(StoredDescription("\n\n"), "\r\n\r\n");
 }
 
-#endif  // AMBREL_HAVE_BUILDER

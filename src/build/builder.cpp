@@ -3,6 +3,7 @@
 #include "build/builder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -46,25 +47,30 @@ struct ScriptJob {
     uint64_t memory = 0;        // estimate for diffing it
 };
 
-// Script bytes kept aside until the package writer reaches their entry.
+// Script bytes kept aside until the package writer reaches their entry: in memory up to
+// kSpoolInMemory, beyond that in a new file of the system's temporary folder, deleted
+// when the spool goes away.
 class Spool {
 public:
+    Spool() = default;
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
     ~Spool() {
-        if (file_ != nullptr) std::fclose(file_);
+        if (file_ != os::kInvalidHandle) os::CloseFile(file_);
+        if (!path_.empty()) os::DeleteFile(path_.c_str());
     }
     void Write(const uint8_t* data, size_t n) {
         if (failed_) return;
-        if (file_ == nullptr && bytes_.size() + n > kSpoolInMemory) {
-            file_ = std::tmpfile();
-            if (file_ == nullptr || std::fwrite(bytes_.data(), 1, bytes_.size(), file_) != bytes_.size()) {
+        if (path_.empty() && bytes_.size() + n > kSpoolInMemory) {
+            if (!CreateTemporary() || !Put(bytes_.data(), bytes_.size())) {
                 failed_ = true;
                 return;
             }
             bytes_.clear();
             bytes_.shrink_to_fit();
         }
-        if (file_ != nullptr) {
-            if (std::fwrite(data, 1, n, file_) != n) failed_ = true;
+        if (!path_.empty()) {
+            if (!Put(data, n)) failed_ = true;
         } else {
             bytes_.insert(bytes_.end(), data, data + n);
         }
@@ -72,20 +78,61 @@ public:
     // Hands everything to the writer; false when the spool could not be kept.
     bool ReplayInto(PackageFileWriter& writer) {
         if (failed_) return false;
-        if (file_ == nullptr) {
+        if (path_.empty()) {
             writer.WriteBytes(bytes_.data(), bytes_.size());
             return true;
         }
-        std::rewind(file_);
+        os::CloseFile(file_);
+        file_ = os::OpenFile(path_.c_str(), os::kModeRead);
+        if (file_ == os::kInvalidHandle) return false;
         std::vector<uint8_t> buffer(1u << 20);
-        size_t got;
-        while ((got = std::fread(buffer.data(), 1, buffer.size(), file_)) > 0) writer.WriteBytes(buffer.data(), got);
-        return std::ferror(file_) == 0;
+        for (;;) {
+            uint32_t got = 0;
+            if (!os::ReadFile(file_, buffer.data(), static_cast<uint32_t>(buffer.size()), &got)) return false;
+            if (got == 0) return true;
+            writer.WriteBytes(buffer.data(), got);
+        }
     }
 
 private:
+    // Creates a file of a name not yet taken in the temporary folder; false when none can
+    // be created there.
+    bool CreateTemporary() {
+        static std::atomic<uint32_t> counter{0};
+        std::error_code ec;
+        const fs::path folder = fs::temp_directory_path(ec);
+        if (ec) return false;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string name = "ambrel-spool-" + std::to_string(os::TickCount()) + "-" + std::to_string(counter++) + ".tmp";
+            std::string path;
+            try {
+                path = (folder / name).string();
+            } catch (const std::exception&) {  // a folder name the 8-bit code page cannot spell
+                return false;
+            }
+            file_ = os::OpenFile(path.c_str(), os::kModeCreateNew);
+            if (file_ != os::kInvalidHandle) {
+                path_ = path;
+                return true;
+            }
+            if (os::GetAttributes(path.c_str()) == os::kInvalidAttributes) return false;  // not a name clash
+        }
+        return false;
+    }
+    bool Put(const uint8_t* data, size_t n) {
+        while (n > 0) {
+            const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(n, 1u << 30));
+            uint32_t put = 0;
+            if (!os::WriteFile(file_, data, chunk, &put) || put != chunk) return false;
+            data += chunk;
+            n -= chunk;
+        }
+        return true;
+    }
+
     std::vector<uint8_t> bytes_;
-    std::FILE* file_ = nullptr;
+    std::string path_;  // the temporary file, once there is one
+    os::FileHandle file_ = os::kInvalidHandle;
     bool failed_ = false;
 };
 

@@ -2,11 +2,12 @@
 // array index and the block-hash index.
 #include "build/match_index.h"
 
-#include <divsufsort.h>
-
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
+
+#include "build/suffix_sort.h"
 
 namespace {
 
@@ -146,12 +147,13 @@ uint32_t PagedOldData::CommonBackward(uint32_t end, const uint8_t* p_end, uint32
 uint64_t SuffixMatcher::IndexBytes(uint64_t size) {
     uint64_t bits = 1u << 16;
     while (bits < 4 * size && bits < (1ull << 28)) bits <<= 1;
-    return 4 * size + bits / 8 + 2 * 65537 * 4;
+    return 4 * size + SuffixSortExtraBytes(size) + bits / 8 + 2 * 65537 * 4;
 }
 
 bool SuffixMatcher::Build(const uint8_t* data, uint32_t size) {
     data_ = data;
     size_ = size;
+    if (size > INT32_MAX) return false;  // beyond what a 32-bit suffix array can hold
     try {
         sa_.assign(size, 0);
         buckets_.assign(2 * 65537, 0);
@@ -165,7 +167,7 @@ bool SuffixMatcher::Build(const uint8_t* data, uint32_t size) {
         return false;
     }
     if (size == 0) return true;
-    if (divsufsort(data, sa_.data(), static_cast<saidx_t>(size)) != 0) return false;
+    if (!SuffixSort(data, static_cast<int32_t>(size), sa_.data())) return false;
 
     // Ranges of the suffixes by their first two bytes: starts in [0, 65536), ends in
     // [65537, 131073). The one suffix of a single byte lies before every range of its byte.

@@ -89,11 +89,12 @@ public:
     virtual void Reset() {}
 };
 
-// Suffix array over an old file in memory (libdivsufsort), with a table of the ranges of
+// Suffix array over an old file in memory (see suffix_sort.h), with a table of the ranges of
 // every two-byte prefix and a bitmap of hashed 8-byte grams that rules out most positions
 // without a match before any search: a position is searched when its first two grams
 // occur in the old file (its first gram only, within 16 bytes of the end of the data).
-// Memory: 4 bytes per old byte plus about half a byte.
+// Memory: 4 bytes per old byte plus about half a byte, plus what the suffix sorter takes
+// while the index is built.
 class SuffixMatcher : public MatchFinder {
 public:
     static constexpr uint32_t kGram = 8;
