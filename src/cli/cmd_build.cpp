@@ -8,9 +8,9 @@
 #include <string>
 
 #include "build/builder.h"
-#include "package/deflate_whole.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
+#include "package/deflate_whole.h"
 
 namespace {
 
