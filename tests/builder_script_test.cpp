@@ -1,6 +1,6 @@
 // Tests of the package builder's scripts: round trips of planned scripts through the
 // applicator, the command forms at their size boundaries, the choice of near, far and
-// no-seek copies, and the matching structures.
+// no-seek copies, and the matching structures (old file and recent literals).
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 
 #include "apply/driver.h"
 #include "build/file_diff.h"
+#include "build/literal_history.h"
 #include "build/match_index.h"
 #include "build/script_encoder.h"
 #include "support/apply_support.h"
@@ -488,3 +489,39 @@ TEST(BuilderIndex, MemoryLimitSwitchesToBlockHashes) {
     EXPECT_TRUE(Rebuilds(old, script, neu));
 }
 
+
+TEST(BuilderHistory, FindsTheLongestRepeatWithinOneRunAndReach) {
+    LiteralHistory history;
+    const Bytes a = RandomBytes(40, 1);
+    const Bytes b = RandomBytes(40, 2);
+    uint32_t distance = 0;
+    EXPECT_EQ(history.Longest(a.data(), 40, &distance), 0u);
+
+    // a, then a with its tail changed: the search prefers the full 40 bytes further back.
+    Bytes a_changed = a;
+    a_changed[20] ^= 0xFF;
+    history.Add(a.data(), 40);
+    history.Add(a_changed.data(), 40);
+    EXPECT_EQ(history.Longest(a.data(), 40, &distance), 40u);
+    EXPECT_EQ(distance, 80u);
+    EXPECT_EQ(history.Longest(a.data(), 12, &distance), 12u);  // the limit holds
+    EXPECT_EQ(distance, 40u);  // the nearest of the equal candidates
+    EXPECT_EQ(history.Longest(a.data(), LiteralHistory::kMinMatch - 1, &distance), 0u);
+
+    // A command between two runs: a string is not found across it.
+    history.EndRun();
+    history.Add(b.data(), 40);
+    Bytes across(a_changed.end() - 10, a_changed.end());
+    across.insert(across.end(), b.begin(), b.begin() + 10);
+    EXPECT_EQ(history.Longest(across.data(), 20, &distance), 10u);
+
+    // Beyond the reach (and across the compactions on the way) nothing old is found;
+    // what came after them is.
+    const Bytes filler = RandomBytes(3 * LiteralHistory::kReach, 3);
+    for (size_t at = 0; at < filler.size(); at += 1000)
+        history.Add(filler.data() + at, static_cast<uint32_t>(std::min<size_t>(1000, filler.size() - at)));
+    EXPECT_EQ(history.Longest(a.data(), 40, &distance), 0u);
+    const uint8_t* recent = filler.data() + filler.size() - 5000;
+    EXPECT_EQ(history.Longest(recent, 300, &distance), LiteralHistory::kMaxMatch);
+    EXPECT_EQ(distance, 5000u);
+}

@@ -24,6 +24,7 @@ constexpr uint32_t kCostBlock = 32u << 10;
 // itself at zlib level 1; inside the package they cost 140/256 of that on average. The command
 // fields are priced from what each kind of field costs once compressed: the low half of
 // a near offset is nearly incompressible, opcodes and the counts of literals are cheap.
+// A repeat of recent literals costs about what deflate's length and distance codes take.
 CostModel CostModel::Default() {
     CostModel m;
     m.literal_scale = 140;
@@ -38,6 +39,8 @@ CostModel CostModel::Default() {
     m.far_offset = 820;
     m.no_seek = 128;
     m.set_high = 350;
+    m.history_match = 200;
+    m.history_bit = 20;
     return m;
 }
 
@@ -84,6 +87,14 @@ int32_t Parser::LiteralCost(const uint8_t* data, uint32_t n, uint32_t at) {
             costs[b] = std::max<int32_t>(8, static_cast<int32_t>(average * bits[b] / mean_bits));
     }
     return costs[data[at]];
+}
+
+int32_t Parser::RunHeaderCost(uint32_t run, uint32_t added) const {
+    const uint32_t after = run + added;
+    int32_t cost = run == 0 ? costs_.literal_header[0] : 0;
+    if (run <= 0xFF && after > 0xFF) cost += costs_.literal_header[1] - costs_.literal_header[0];
+    if (run <= 0xFFFF && after > 0xFFFF) cost += costs_.literal_header[2] - costs_.literal_header[1];
+    return cost;
 }
 
 int32_t Parser::CopyCost(const State& s, uint32_t offset, uint32_t length, uint16_t* base) const {
@@ -228,13 +239,7 @@ uint32_t Parser::Plan(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t
             // A literal byte.
             {
                 const State& s = node.state;
-                int64_t price = node.price + LiteralCost(data, n, i + k);
-                if (s.lit_run == 0)
-                    price += costs_.literal_header[0];
-                else if (s.lit_run == 0xFF)
-                    price += costs_.literal_header[1] - costs_.literal_header[0];
-                else if (s.lit_run == 0xFFFF)
-                    price += costs_.literal_header[2] - costs_.literal_header[1];
+                const int64_t price = node.price + LiteralCost(data, n, i + k) + RunHeaderCost(s.lit_run, 1);
                 Node& next = nodes_[k + 1];
                 if (price < next.price) {
                     next.price = price;
@@ -242,6 +247,25 @@ uint32_t Parser::Plan(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t
                     next.step_copy = false;
                     next.state = s;
                     ++next.state.lit_run;
+                }
+            }
+            // Literal strings of every useful length that repeat recent literals.
+            uint32_t distance = 0;
+            const uint32_t repeat = history_.Longest(p, window - k, &distance);
+            if (repeat > 0) {
+                const State& s = node.state;
+                const int64_t price = node.price + costs_.history_match +
+                                      costs_.history_bit * (32 - __builtin_clz(distance));
+                for (uint32_t l = LiteralHistory::kMinMatch; l <= repeat; ++l) {
+                    Node& next = nodes_[k + l];
+                    const int64_t total = price + RunHeaderCost(s.lit_run, l);
+                    if (total < next.price) {
+                        next.price = total;
+                        next.step_length = l;
+                        next.step_copy = false;
+                        next.state = s;
+                        next.state.lit_run += l;
+                    }
                 }
             }
             // Copies of every useful length from each candidate.
@@ -279,8 +303,16 @@ uint32_t Parser::Plan(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t
         }
         uint32_t at = i;
         for (auto it = window_steps.rbegin(); it != window_steps.rend(); ++it) {
-            if (it->copy) NoteCopy(it->offset, origin + at, it->length);
-            else state_.lit_run += it->length;
+            if (it->copy) {
+                NoteCopy(it->offset, origin + at, it->length);
+                history_.EndRun();
+            } else {
+                // Append may yet give a few of these bytes to a copy extended backwards;
+                // the history then holds some bytes the script does not, which only
+                // shifts an estimate.
+                state_.lit_run += it->length;
+                history_.Add(data + at, it->length);
+            }
             Append(plan, first_step, data, at, *it);
             at += it->length;
         }
@@ -296,6 +328,7 @@ uint32_t Parser::Plan(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t
             CopyCost(state_, forced_match.offset, length, &base);
             state_.base = base;
             NoteCopy(forced_match.offset, origin + i, length);
+            history_.EndRun();
             PlanStep s;
             s.copy = true;
             s.offset = forced_match.offset;

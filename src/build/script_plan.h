@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "build/literal_history.h"
 #include "build/match_index.h"
 
 // Estimated costs in 1/256 of a byte of the package after zlib compression. The command
@@ -19,6 +20,10 @@ struct CostModel {
     int32_t far_offset;        // the 32-bit offset of a far copy
     int32_t no_seek;           // the offset 0xFFFFFFFF of a far copy that does not seek
     int32_t set_high;          // a whole SetOffsetHigh command
+    // A literal string that deflate finds among the recent literal bytes: one
+    // back-reference, priced at `history_match` plus `history_bit` per bit of its distance.
+    int32_t history_match;
+    int32_t history_bit;
 
     static CostModel Default();
     int32_t Count(uint32_t length) const { return count[length <= 0xFF ? 0 : length <= 0xFFFF ? 1 : 2]; }
@@ -35,7 +40,8 @@ struct PlanStep {
 // The parser: a forward dynamic program over windows of the new data that weighs
 // literals against copies from several candidates per position (continuations of recent
 // copies and the longest match the finder sees), with the encoder's state (where the old
-// file stands, the near-copy base) carried along each path. Long matches end a window and
+// file stands, the near-copy base) carried along each path. Literal strings that repeat
+// recent literals are priced as deflate's back-reference. Long matches end a window and
 // are taken whole. The state carries over from one call to the next.
 class Parser {
 public:
@@ -79,6 +85,8 @@ private:
     void Append(std::vector<PlanStep>* plan, size_t first_step, const uint8_t* data, uint32_t at,
                 const PlanStep& step);
     void NoteCopy(uint32_t offset, uint64_t position, uint32_t length);
+    // What a literal run of `run` bytes pays in headers when `added` more join it.
+    int32_t RunHeaderCost(uint32_t run, uint32_t added) const;
 
     const CostModel& costs_;
     OldData* old_;
@@ -94,4 +102,6 @@ private:
     const uint8_t* cost_buffer_ = nullptr;
     std::vector<bool> block_measured_;
     std::vector<int32_t> byte_costs_;
+    // The literals already planned, for strings that repeat them.
+    LiteralHistory history_;
 };
