@@ -8,6 +8,7 @@
 #include <new>
 
 #include "build/suffix_sort.h"
+#include "build/tree.h"
 
 namespace {
 
@@ -271,16 +272,11 @@ bool BlockMatcher::Build(const char* path, uint32_t size, OldData* old, uint64_t
     bool ok = true;
     while (done + block_ <= size) {
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), size - done) / block_ * block_);
-        uint32_t have = 0;
-        while (have < want) {
-            uint32_t got = 0;
-            if (!os::ReadFile(f, buffer.data() + have, want - have, &got) || got == 0) {
-                ok = false;
-                break;
-            }
-            have += got;
+        if (!ReadExactly(f, buffer.data(), want)) {
+            ok = false;
+            break;
         }
-        if (!ok) break;
+        const uint32_t have = want;
         for (uint32_t at = 0; at + block_ <= have; at += block_, ++block_number) {
             const uint64_t m = Mix(HashOf(buffer.data() + at, block_));
             const uint64_t check = m & 0xFFFFFFFFu;

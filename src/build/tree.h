@@ -45,9 +45,9 @@ bool ScanTree(const std::string& root, const std::vector<Glob>& excludes, Tree* 
 // The name with ASCII letters folded to upper case: the key under which Windows finds it.
 std::string FoldName(const std::string& name);
 
-// Compares two files byte for byte. *same tells the result; false with *error set when
-// either cannot be read.
 // Reads exactly n bytes of an open file; false at a read failure or an early end.
 bool ReadExactly(os::FileHandle f, uint8_t* out, uint32_t n);
 
+// Compares two files byte for byte. *same tells the result; false with *error set when
+// either cannot be read.
 bool SameContent(const std::string& a, const std::string& b, uint64_t size, bool* same, std::string* error);
