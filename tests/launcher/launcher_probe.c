@@ -1,6 +1,8 @@
 /* Helper program of the launcher's Wine tests (a GUI program without a window, so that
    nothing opens a console):
      launcher_probe mutex      exit 0 when the mutex "UnrealIsRunning" exists, else 1
+     launcher_probe drive-type X:
+                               exits with GetDriveTypeA("X:\\") (5: a CD-ROM drive)
      launcher_probe            (as "ambrel32.exe") stands in for the applicator: writes
                                "started.txt" in the current folder saying whether the mutex
                                is held, then waits up to 60 s for "release.txt" to appear. */
@@ -30,5 +32,9 @@ static int StandIn(void) {
 
 int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "mutex") == 0) return MutexExists() ? 0 : 1;
+    if (argc >= 3 && strcmp(argv[1], "drive-type") == 0) {
+        char root[4] = {argv[2][0], ':', '\\', 0};
+        return (int)GetDriveTypeA(root);
+    }
     return StandIn();
 }

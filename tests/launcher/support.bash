@@ -17,6 +17,7 @@
 #                            main game file dated DATE, the others dated CD_DATE
 # cd_retime                  dates the CD's files again after the test has read them
 # cd_drive LETTER            maps the CD as a CD-ROM drive (restarts the prefix's server)
+# cd_drive_ready LETTER      waits until programs in the prefix see that drive as a CD-ROM
 # patch_folder STANDIN|REAL  C:\Patch (PATCH) with brackpatch.exe and an ambrel32.exe: the
 #                            probe standing in for the applicator, or the real one
 # programs_folder            prints the host path of the Start-menu Programs folder
@@ -51,6 +52,7 @@ game_machine() {
   cd_make "$2"
   cd_drive "${4:-e}"
   patch_folder "$3"
+  cd_drive_ready "${4:-e}"
 }
 
 wreg() { "$EMULATOR" reg "$@" >/dev/null 2>&1 || fail "reg $*"; }
@@ -95,8 +97,27 @@ cd_retime() {
 cd_drive() {
   ln -sfn "$CD" "$WINEPREFIX/dosdevices/$1:"
   wreg add 'HKLM\Software\Wine\Drives' /v "$1:" /t REG_SZ /d cdrom /f /reg:64
-  "$WINESERVER" -k >/dev/null 2>&1
-  "$WINESERVER" -w >/dev/null 2>&1
+  # Wine reads the drive types when it starts. Let the server end by itself, which saves
+  # the registry; a server killed at once can lose the new value.
+  if ! timeout 20 "$WINESERVER" -w >/dev/null 2>&1; then
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w >/dev/null 2>&1
+  fi
+}
+
+# Waits until Windows programs in the prefix see drive LETTER as a CD-ROM drive (under load
+# the drive type has been seen to lag the restart), mapping it again once after 10 s.
+cd_drive_ready() {
+  local attempt tries
+  for attempt in 1 2; do
+    for ((tries = 0; tries < 20; tries++)); do
+      "$EMULATOR" "$PATCH/probe.exe" drive-type "$1:" >/dev/null 2>&1
+      [ $? -eq 5 ] && return 0
+      sleep 0.5
+    done
+    cd_drive "$1"
+  done
+  fail "drive $1: is not a CD-ROM drive in the prefix"
 }
 
 patch_folder() {
