@@ -97,6 +97,16 @@ int32_t Parser::RunHeaderCost(uint32_t run, uint32_t added) const {
     return cost;
 }
 
+void Parser::OfferLiterals(uint32_t k, uint32_t length, int64_t price, const State& s) {
+    Node& next = nodes_[k + length];
+    if (price >= next.price) return;
+    next.price = price;
+    next.step_length = length;
+    next.step_copy = false;
+    next.state = s;
+    next.state.lit_run += length;
+}
+
 int32_t Parser::CopyCost(const State& s, uint32_t offset, uint32_t length, uint16_t* base) const {
     const uint16_t high = static_cast<uint16_t>(offset >> 16);
     *base = s.base;
@@ -236,37 +246,17 @@ uint32_t Parser::Plan(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t
                 break;
             }
 
-            // A literal byte.
-            {
-                const State& s = node.state;
-                const int64_t price = node.price + LiteralCost(data, n, i + k) + RunHeaderCost(s.lit_run, 1);
-                Node& next = nodes_[k + 1];
-                if (price < next.price) {
-                    next.price = price;
-                    next.step_length = 1;
-                    next.step_copy = false;
-                    next.state = s;
-                    ++next.state.lit_run;
-                }
-            }
-            // Literal strings of every useful length that repeat recent literals.
+            // A literal byte, and literal strings of every useful length that repeat
+            // recent literals.
+            const State& s = node.state;
+            OfferLiterals(k, 1, node.price + LiteralCost(data, n, i + k) + RunHeaderCost(s.lit_run, 1), s);
             uint32_t distance = 0;
             const uint32_t repeat = history_.Longest(p, window - k, &distance);
             if (repeat > 0) {
-                const State& s = node.state;
                 const int64_t price = node.price + costs_.history_match +
                                       costs_.history_bit * (32 - __builtin_clz(distance));
-                for (uint32_t l = LiteralHistory::kMinMatch; l <= repeat; ++l) {
-                    Node& next = nodes_[k + l];
-                    const int64_t total = price + RunHeaderCost(s.lit_run, l);
-                    if (total < next.price) {
-                        next.price = total;
-                        next.step_length = l;
-                        next.step_copy = false;
-                        next.state = s;
-                        next.state.lit_run += l;
-                    }
-                }
+                for (uint32_t l = LiteralHistory::kMinMatch; l <= repeat; ++l)
+                    OfferLiterals(k, l, price + RunHeaderCost(s.lit_run, l), s);
             }
             // Copies of every useful length from each candidate.
             for (int c = 0; c < count; ++c) {

@@ -85,6 +85,9 @@ private:
     void Append(std::vector<PlanStep>* plan, size_t first_step, const uint8_t* data, uint32_t at,
                 const PlanStep& step);
     void NoteCopy(uint32_t offset, uint64_t position, uint32_t length);
+    // Reaches window position k + length through `length` literal bytes from state s at
+    // `price`, when that is cheaper than the best way there so far.
+    void OfferLiterals(uint32_t k, uint32_t length, int64_t price, const State& s);
     // What a literal run of `run` bytes pays in headers when `added` more join it.
     int32_t RunHeaderCost(uint32_t run, uint32_t added) const;
 
