@@ -12,8 +12,8 @@
 
 #include "apply/driver.h"
 #include "apply/identity.h"
-#include "build/builder.h"
-#include "build/check.h"
+#include "builder/builder.h"
+#include "builder/check.h"
 #include "package/package.h"
 #include "support/apply_support.h"
 #include "support/fake_frontend.h"

@@ -12,10 +12,10 @@
 #include <random>
 
 #include "apply/driver.h"
-#include "build/file_diff.h"
-#include "build/literal_history.h"
-#include "build/match_index.h"
-#include "build/script_encoder.h"
+#include "builder/file_diff.h"
+#include "builder/literal_history.h"
+#include "builder/match_index.h"
+#include "builder/script_encoder.h"
 #include "support/apply_support.h"
 #include "support/fake_frontend.h"
 #include "support/test_util.h"

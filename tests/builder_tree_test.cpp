@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "build/builder.h"
-#include "build/policy.h"
-#include "build/tree.h"
+#include "builder/builder.h"
+#include "builder/policy.h"
+#include "builder/tree.h"
 
 TEST(BuilderTree, GlobPatterns) {
     struct Case {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "build/suffix_sort.h"
+#include "builder/suffix_sort.h"
 #include "support/suffix_inputs.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "build/builder.h"
+#include "builder/builder.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
 #include "package/deflate_whole.h"

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "build/suffix_sort.h"
+#include "builder/suffix_sort.h"
 #include "support/suffix_inputs.h"
 
 TEST(SaisAgainstDivsufsort, SameArrays) {

@@ -1,6 +1,6 @@
 // The package builder: tree comparison, entry planning and limits, the scripts (two files
 // at a time), writing and the self-check.
-#include "build/builder.h"
+#include "builder/builder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,11 +15,11 @@
 #include <thread>
 
 #include "apply/identity.h"
-#include "build/check.h"
-#include "build/file_diff.h"
-#include "build/match_index.h"
-#include "build/policy.h"
-#include "build/tree.h"
+#include "builder/check.h"
+#include "builder/file_diff.h"
+#include "builder/match_index.h"
+#include "builder/policy.h"
+#include "builder/tree.h"
 #include "io/os.h"
 #include "package/deflate_whole.h"
 #include "package/entry_name.h"

@@ -1,5 +1,5 @@
 // The parser of the package builder: plans copies and literals by their estimated cost.
-#include "build/script_plan.h"
+#include "builder/script_plan.h"
 
 #include <zlib.h>
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "build/tree.h"
+#include "builder/tree.h"
 
 struct PolicyRule {
     Glob pattern;

@@ -1,5 +1,5 @@
 // The rebuild script of one file pair: index choice, planning in rounds, encoding.
-#include "build/file_diff.h"
+#include "builder/file_diff.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "build/tree.h"
+#include "builder/tree.h"
 #include "io/os.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Walking folder trees, glob matching and file comparison for the package builder.
-#include "build/tree.h"
+#include "builder/tree.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "build/literal_history.h"
-#include "build/match_index.h"
+#include "builder/literal_history.h"
+#include "builder/match_index.h"
 
 // Estimated costs in 1/256 of a byte of the package after zlib compression. The command
 // sizes are those of the script format; the weights say how well zlib squeezes each field.

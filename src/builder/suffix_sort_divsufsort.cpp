@@ -1,5 +1,5 @@
 // Suffix sorting through libdivsufsort.
-#include "build/suffix_sort.h"
+#include "builder/suffix_sort.h"
 
 #include <divsufsort.h>
 

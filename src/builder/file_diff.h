@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "build/script_encoder.h"
+#include "builder/script_encoder.h"
 
 struct DiffSettings {
     // Bytes the builder may use for one file pair (old and new bytes, index, buffers).

@@ -1,5 +1,5 @@
 // Encoding of planned copies and literals into rebuild-script commands.
-#include "build/script_encoder.h"
+#include "builder/script_encoder.h"
 
 #include <algorithm>
 

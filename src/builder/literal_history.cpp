@@ -1,5 +1,5 @@
 // Recent literal bytes of a rebuild script, searched through hash chains.
-#include "build/literal_history.h"
+#include "builder/literal_history.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // Reading the builder's per-file policy overrides.
-#include "build/policy.h"
+#include "builder/policy.h"
 
 #include "package/format.h"
 

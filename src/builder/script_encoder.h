@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "build/script_plan.h"
+#include "builder/script_plan.h"
 #include "package/writer.h"
 
 // Receives the script bytes in order.

@@ -10,7 +10,7 @@
 // scanned: suffix j-1 is L when s[j-1] > s[j], S when s[j-1] < s[j], and has the type of
 // suffix j when both are equal; and the type of the suffix j found at index i in the
 // bucket of c = s[j] is known from where the S part of that bucket has got to.
-#include "build/suffix_sort.h"
+#include "builder/suffix_sort.h"
 
 #include <algorithm>
 #include <new>

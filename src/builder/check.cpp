@@ -1,5 +1,5 @@
 // The builder's self-check through the applicator's reader and apply driver.
-#include "build/check.h"
+#include "builder/check.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,7 +11,7 @@
 #include "apply/driver.h"
 #include "apply/frontend.h"
 #include "apply/identity.h"
-#include "build/tree.h"
+#include "builder/tree.h"
 #include "io/os.h"
 #include "package/message_table.h"
 #include "package/package.h"

@@ -1,14 +1,14 @@
 // Matching structures over old file versions: in-memory and paged old bytes, the suffix
 // array index and the block-hash index.
-#include "build/match_index.h"
+#include "builder/match_index.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
 
-#include "build/suffix_sort.h"
-#include "build/tree.h"
+#include "builder/suffix_sort.h"
+#include "builder/tree.h"
 
 namespace {
 
