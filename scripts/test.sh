@@ -15,10 +15,12 @@ failed=0
 
 bash "$root/scripts/install-deps.sh" || { echo "0 passed, 1 failed"; exit 1; }
 
-# Runs ctest in a build folder and adds its counts to the totals.
+# Runs ctest in a build folder (further arguments go to ctest) and adds its counts to the
+# totals.
 run_ctest() {
   local dir=$1 out
-  out=$(cd "$dir" && ctest --output-on-failure --timeout 900 2>&1)
+  shift
+  out=$(cd "$dir" && ctest --output-on-failure --timeout 900 "$@" 2>&1)
   echo "$out"
   local summary
   summary=$(echo "$out" | grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" | tail -n 1)
@@ -46,7 +48,7 @@ build() {
 
 echo "== Linux build"
 if build "$root/build"; then
-  run_ctest "$root/build"
+  run_ctest "$root/build" -j "$jobs"
 else
   failed=$((failed + 1))
 fi
@@ -57,7 +59,7 @@ fi
 # of earlier findings first.
 echo "== Linux build with -fsanitize=address,undefined"
 if build "$root/build-asan" -DAMBREL_SANITIZE=ON; then
-  run_ctest "$root/build-asan"
+  run_ctest "$root/build-asan" -j "$jobs"
 else
   failed=$((failed + 1))
 fi
@@ -129,6 +131,9 @@ fi
 
 if [ -n "$flavour_dir" ]; then
   echo "Windows tests: $(basename "$flavour_dir") flavour, because $why"
+  # One Wine server for the whole run: every test case is a program start of its own, and
+  # a server that ended with the last one would be started again for the next.
+  wineserver -p
   run_ctest "$flavour_dir"
 else
   echo "Windows tests: not run, counted as a failure, because $why"

@@ -11,6 +11,7 @@
 
 #include "apply/driver.h"
 #include "apply/identity.h"
+#include "apply/verify_entry.h"
 #include "apply/progress.h"
 #include "io/os.h"
 #include "support/apply_support.h"

@@ -63,6 +63,10 @@ struct DecisionCase {
     bool shortcut;
 };
 
+// The case by its name: GoogleTest would print the bytes of the struct, pointers
+// included, and the test's listed name would change from run to run.
+void PrintTo(const DecisionCase& c, std::ostream* out) { *out << c.name; }
+
 class LauncherDecisions : public testing::TestWithParam<DecisionCase> {};
 
 TEST_P(LauncherDecisions, FollowTheTable) {

@@ -13,6 +13,7 @@
 
 #include "apply/frontend.h"
 #include "apply/identity.h"
+#include "apply/verify_entry.h"
 #include "apply/progress.h"
 #include "apply/rebuild.h"
 #include "io/file_ops.h"

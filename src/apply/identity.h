@@ -44,19 +44,6 @@ struct Finding {
 // The finding for one entry whose file is at `path`, before anything is changed.
 Finding VerifyEntry(const FileEntry& entry, const char* path);
 
-// The finding for entry `index` of the package against its target folder: composes the path
-// (target folder + name) into the package's path buffer A and calls VerifyEntry. A path
-// that does not fit, or an Add or Update whose temporary file name would not fit, is the
-// error finding kStatePathTooLong with message line 13; a path through a link or junction
-// below the target folder (which the engine never follows) is kStateLinked with line 13.
-Finding VerifyPackageEntry(UpgradePackage& package, int index);
-
-// True when entry `index`'s file already is what the entry makes of it: an Add or Update
-// whose file has the new identity (size, check value and stamp), or a Remove whose file is
-// gone. A run interrupted in its commit phase leaves such entries; the next run skips them
-// as findings, and reports can tell them from files that still hold their old versions.
-bool EntryAlreadyApplied(UpgradePackage& package, int index);
-
 // True when the package's current target folder holds an installation it upgrades. Links
 // and junctions below the folder are not followed.
 bool InstallationMatches(UpgradePackage& package);

@@ -1,9 +1,10 @@
 // The per-entry checks against the package's target folder: the finding shared by the apply
 // driver's first phase and the `verify` command, and whether an entry is already done.
+#include "apply/verify_entry.h"
+
 #include <cstdio>
 
 #include "apply/driver.h"
-#include "apply/identity.h"
 #include "io/file_ops.h"
 #include "io/os.h"
 #include "package/message_table.h"

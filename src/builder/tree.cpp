@@ -4,18 +4,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "io/codepage.h"
 #include "io/os.h"
 
 namespace {
 
-char Fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Normalised form for matching: "\" separators, ASCII letters in upper case.
+// Normalised form for matching: "\" separators, letters folded as the file system folds
+// them.
 std::string Normalise(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) out.push_back(os::IsSeparator(c) ? '\\' : Fold(c));
-    return out;
+    std::string out = s;
+    for (char& c : out)
+        if (os::IsSeparator(c)) c = '\\';
+    return os::FoldedName(out);
 }
 
 // Glob matching by backtracking; both strings are normalised.

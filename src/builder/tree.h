@@ -9,7 +9,7 @@
 
 #include "io/os.h"
 
-// A glob over relative names, matched without regard to ASCII letter case, with "\" and
+// A glob over relative names, matched without regard to letter case, with "\" and
 // "/" alike: "*" matches within one name, "?" one character of a name, "**" any run of
 // characters across folders. A pattern without a separator matches a file's or folder's
 // own name in any folder ("*.bak"); one with a separator matches the whole relative
@@ -42,7 +42,8 @@ struct Tree {
 // when the root or a folder inside it cannot be read.
 bool ScanTree(const std::string& root, const std::vector<Glob>& excludes, Tree* tree, std::string* error);
 
-// The name with ASCII letters folded to upper case: the key under which Windows finds it.
+// The name with "\" separators and its letters folded to upper case (os::FoldedName): the
+// key under which Windows finds it.
 std::string FoldName(const std::string& name);
 
 // Reads exactly n bytes of an open file; false at a read failure or an early end.

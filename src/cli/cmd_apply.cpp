@@ -5,6 +5,8 @@
 
 #include "apply/driver.h"
 #include "apply/identity.h"
+#include "apply/verify_entry.h"
+#include "apply/outcome.h"
 #include "apply/search.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
@@ -22,9 +24,6 @@ struct ApplyOptions {
     bool no = false;
     std::vector<std::string> roots;
 };
-
-constexpr char kApplied[] = "The upgrade has been applied.";
-constexpr char kAborted[] = "The upgrade process was aborted. No changes have been made to any of your files.";
 
 void PrintPackageTexts(const UpgradePackage& package) {
     std::printf("Title:       %s\n", Printable(package.Title).c_str());
@@ -51,22 +50,14 @@ bool ChooseTarget(const ApplyOptions& options, std::string* target) {
     return true;
 }
 
+// A name or path as the terminal shows it: control characters escaped.
+std::string Shown(const std::string& text) { return Printable(text); }
+
 void ReportIncomplete(const std::vector<CommitFailure>& failures) {
-    std::printf("The upgrade was applied, but these files could not be put in place:\n");
-    bool kept = false, left = false;
-    for (const CommitFailure& failure : failures) {
-        if (failure.kept_file.empty()) {
-            std::printf("  %s: could not be removed\n", Printable(failure.name).c_str());
-            left = true;
-        } else {
-            std::printf("  %s: its new version is kept as %s\n", Printable(failure.name).c_str(),
-                        Printable(failure.kept_file).c_str());
-            kept = true;
-        }
-    }
-    std::printf("No other file was changed from what the upgrade intends.\n");
-    if (kept) std::printf("Move the kept files into place once whatever held the old ones is closed.\n");
-    if (left) std::printf("Delete the files that could not be removed once whatever holds them is closed.\n");
+    const std::vector<std::string> lines = IncompleteCommitReport(failures, 0, Shown);
+    // Every file is listed, indented under the heading: lines 1 to failures.size().
+    for (size_t i = 0; i < lines.size(); ++i)
+        std::printf("%s%s\n", i >= 1 && i <= failures.size() ? "  " : "", lines[i].c_str());
 }
 
 // Lists the entries the apply skipped, each with its reason, apart from those whose files
@@ -130,7 +121,7 @@ int RunApply(const ApplyOptions& options) {
                     "receive an upgrade.\n  %s\n", Printable(target).c_str());
     }
     if (!frontend.Confirm("\nApply this upgrade to " + Printable(target) + "?")) {
-        std::printf("%s\n", kAborted);
+        std::printf("%s\n", kAbortedText);
         return kExitFailed;
     }
 
@@ -143,8 +134,8 @@ int RunApply(const ApplyOptions& options) {
     const ApplyResult result = ApplyPackage(*package, &frontend);  // closes its progress display
     if (result == kApplyAborted) {
         if (!package->apply_failure.empty())
-            std::printf("The upgrade cannot be applied: %s.\n", Printable(package->apply_failure).c_str());
-        std::printf("%s\n", kAborted);
+            std::printf("%s\n", RefusalText(Printable(package->apply_failure)).c_str());
+        std::printf("%s\n", kAbortedText);
         return kExitFailed;
     }
     size_t applied = 0;
@@ -154,7 +145,7 @@ int RunApply(const ApplyOptions& options) {
         return kExitIncomplete;
     }
     if (skipped != 0 && applied == 0) return kExitSkipped;
-    std::printf("%s\n", skipped == 0 ? kApplied : "The upgrade has been applied to every other file.");
+    std::printf("%s\n", skipped == 0 ? kAppliedText : "The upgrade has been applied to every other file.");
     return skipped == 0 ? kExitOk : kExitSkipped;
 }
 

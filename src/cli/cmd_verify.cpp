@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "apply/identity.h"
+#include "apply/verify_entry.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "package/package.h"

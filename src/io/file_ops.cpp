@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "io/codepage.h"
 #include "io/os.h"
 
 // The attribute rule: a folder or a missing path is no file; a file counts whatever its
@@ -33,7 +34,7 @@ int RemoveFile(const char* path) { return os::DeleteFile(path) ? 1 : 0; }
 
 bool SamePathText(const char* a, const char* b) {
     if (!a || !b) return a == b;
-    return os::EqualFoldingAscii(a, b);
+    return os::SameFoldedName(a, b);
 }
 
 // Moving a file onto itself would delete it first; such a pair is refused untouched.

@@ -10,13 +10,16 @@ int CreateFolder(const char* path);    // one level
 int RemoveFolder(const char* path);    // only when empty
 int RemoveFile(const char* path);      // refuses read-only files
 // Moves source onto destination, replacing it. 0 when the two names are the same apart
-// from ASCII letter case (nothing is touched) or when the move fails.
+// from letter case (nothing is touched: moving a file onto itself would delete it) or when
+// the move fails.
 int MoveFileReplacing(const char* source, const char* destination);
 // Copies path into output (at least 260 bytes) with its last component spelled as the
 // folder stores it; unchanged when nothing is found.
 void GetStoredFileName(const char* path, char* output);
 
-// Compares two paths folding only the ASCII letters a-z onto A-Z.
+// Compares two paths as the file system compares names: letter case folded by the one rule
+// of io/codepage.h, in every letter of the code page (folding only a-z would take "\xC9"
+// and "\xE9" for two files, and a move of one onto the other would delete it).
 bool SamePathText(const char* a, const char* b);
 
 // Joins a and b into out (size bytes). Returns false, leaving out empty, when the result

@@ -11,25 +11,11 @@ namespace os {
 
 // Paths are 8-bit strings of at most kMaxPath bytes including the NUL. Both "\" and "/"
 // separate folders. The POSIX layer maps "\" to "/" and, where a path does not exist as
-// spelled, looks it up component by component without regard to ASCII letter case.
+// spelled, looks it up component by component without regard to letter case, folded as
+// FoldedName folds it (io/codepage.h).
 constexpr int kMaxPath = 260;
 extern const char kSeparator;  // '\\' on Windows, '/' on POSIX
 inline bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-// Compares two names folding only the ASCII letters a-z onto A-Z, as the file system's
-// case rule is emulated and as paths are compared textually.
-inline bool EqualFoldingAscii(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        char ca = *a, cb = *b;
-        if (ca >= 'a' && ca <= 'z') ca = static_cast<char>(ca - 'a' + 'A');
-        if (cb >= 'a' && cb <= 'z') cb = static_cast<char>(cb - 'a' + 'A');
-        if (ca != cb) return false;
-        if (ca == 0) return true;
-    }
-}
-
-// The name with its letters folded to upper case the way the file system compares names:
-// the system's own case mapping on Windows, ASCII letters only on POSIX (as emulated).
-std::string FoldedName(const char* name);
 
 // ---- File handles -------------------------------------------------------------------
 using FileHandle = intptr_t;

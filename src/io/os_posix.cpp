@@ -6,6 +6,7 @@
 // before or during the run, can lead an operation outside.
 #include "io/os.h"
 
+#include "io/codepage.h"
 #include "io/fault_injection.h"
 
 #include <dirent.h>
@@ -52,8 +53,7 @@ std::string WithSlashes(const char* path) {
     return p;
 }
 
-// Finds an entry of the open folder `dir` whose name equals `name` apart from ASCII letter
-// case.
+// Finds an entry of the open folder `dir` whose name equals `name` apart from letter case.
 bool FindNoCaseAt(int dir, const std::string& name, std::string* found) {
     int fd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -63,8 +63,9 @@ bool FindNoCaseAt(int dir, const std::string& name, std::string* found) {
         return false;
     }
     bool ok = false;
+    const std::string key = FoldedName(name);
     while (struct dirent* e = readdir(d)) {
-        if (EqualFoldingAscii(e->d_name, name.c_str())) {
+        if (FoldedName(e->d_name) == key) {
             *found = e->d_name;
             ok = true;
             break;
@@ -288,13 +289,6 @@ bool KeepOwnerWritable(int fd) {
 }
 
 }  // namespace
-
-std::string FoldedName(const char* name) {
-    std::string s(name ? name : "");
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 // ---- File handles -------------------------------------------------------------------
 
@@ -633,7 +627,7 @@ bool FindRawResource(Module module, ResourceName name, const void** data, size_t
     const ResourceTable* table = module ? static_cast<const ResourceTable*>(module) : &kProgramResources;
     for (size_t i = 0; i < table->count; ++i) {
         const EmbeddedResource& r = table->items[i];
-        bool match = name.text ? (r.name.text && EqualFoldingAscii(r.name.text, name.text))
+        bool match = name.text ? (r.name.text && SameFoldedName(r.name.text, name.text))
                                : (!r.name.text && r.name.id == name.id);
         if (match) {
             *data = r.data;

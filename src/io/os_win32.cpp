@@ -4,6 +4,7 @@
 // before the call, and files are opened without following a final reparse point.
 #include "io/os.h"
 
+#include "io/codepage.h"
 #include "io/fault_injection.h"
 
 #include <windows.h>
@@ -39,7 +40,7 @@ std::string WithBackslashes(const char* path) {
 bool Inside(const std::string& p) {
     const ConfinementState* c = g_confinement;
     return c != nullptr && p.size() > c->root.size() &&
-           FoldedName(p.substr(0, c->root.size()).c_str()) == FoldedName(c->root.c_str());
+           SameFoldedName(p.substr(0, c->root.size()), c->root);
 }
 
 // True when `path` lies below the innermost confinement folder and a reparse point stands
@@ -100,12 +101,6 @@ bool ValidStamp(uint32_t stamp) {
 }
 
 }  // namespace
-
-std::string FoldedName(const char* name) {
-    std::string s(name ? name : "");
-    if (!s.empty()) CharUpperBuffA(&s[0], static_cast<DWORD>(s.size()));
-    return s;
-}
 
 // ---- File handles -------------------------------------------------------------------
 

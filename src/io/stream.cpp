@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 // ---- TCVLStream: fails every access; the helpers are built on the virtual operations ----
@@ -153,7 +154,7 @@ constexpr uint32_t kCopyBufferSize = 32000;
 }
 
 uint32_t CopyBytes(TCVLStream& destination, TCVLStream& source, uint32_t n) {
-    uint8_t* buffer = new (std::nothrow) uint8_t[kCopyBufferSize];
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBufferSize]);
     if (!buffer) {
         if (n > 0) destination.SetError();
         return 0;
@@ -162,27 +163,18 @@ uint32_t CopyBytes(TCVLStream& destination, TCVLStream& source, uint32_t n) {
     uint32_t k;
     do {
         uint32_t want = n - copied < kCopyBufferSize ? n - copied : kCopyBufferSize;
-        k = source.Read(buffer, want);
-        if (k > 0) destination.Write(buffer, k);
+        k = source.Read(buffer.get(), want);
+        if (k > 0) destination.Write(buffer.get(), k);
         copied += k;
     } while (copied < n && k == kCopyBufferSize && !destination.HasError());
-    delete[] buffer;
     return copied;
 }
 
+// A stream holds at most 4 GiB - 1 bytes, so asking for that many copies all of it (or up
+// to the destination's first error, which is sticky anyway).
 void CopyAll(TCVLStream& destination, TCVLStream& source) {
     source.Rewind();
-    uint8_t* buffer = new (std::nothrow) uint8_t[kCopyBufferSize];
-    if (!buffer) {
-        destination.SetError();
-        return;
-    }
-    uint32_t k;
-    do {
-        k = source.Read(buffer, kCopyBufferSize);
-        if (k > 0) destination.Write(buffer, k);
-    } while (k == kCopyBufferSize);
-    delete[] buffer;
+    CopyBytes(destination, source, UINT32_MAX);
 }
 
 // ---- TCVLFStream ---------------------------------------------------------------------

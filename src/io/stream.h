@@ -23,7 +23,7 @@ public:
     virtual bool Seek(uint32_t position);   // absolute
     virtual uint32_t Tell();
     virtual uint32_t Size();
-    virtual void Sync();                    // no effect in every class
+    virtual void Sync();                    // no effect, except where a stream buffers writes
     virtual void Rewind();                  // clears the error flag, then Seek(0)
     virtual void Clear();                   // Rewind; memory streams also drop their data
     virtual void ZeroFill(uint32_t count);  // Clear, count zero bytes, Rewind
@@ -93,7 +93,7 @@ public:
     bool Seek(uint32_t position) override;
     uint32_t Tell() override;
     uint32_t Size() override;
-    void Sync() override;  // hands buffered writes to the system
+    void Sync() override;  // hands buffered writes to the system (see EnableBuffering)
     void Write(const void* buf, uint32_t count) override;
     uint32_t Read(void* buf, uint32_t count) override;
 

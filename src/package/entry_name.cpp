@@ -5,21 +5,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "io/codepage.h"
 #include "io/os.h"
 #include "package/format.h"
 
 namespace {
 
-std::string UpperAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9 and the console names open devices whatever
 // extension follows them, also with blanks before the dot.
 bool IsReservedDeviceName(const std::string& component) {
-    std::string base = UpperAscii(component.substr(0, component.find('.')));
+    std::string base = os::FoldedName(component.substr(0, component.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const char* n : kNames)
@@ -77,7 +72,7 @@ std::string EntryNameProblem(const char* name) {
         if (component.back() == '.' || component.back() == ' ')
             return "\"" + component + "\" ends with a dot or a space, which Windows drops from names";
         if (IsReservedDeviceName(component)) return "\"" + component + "\" is a reserved device name on Windows";
-        if (first && UpperAscii(component) == kTempFolderName)
+        if (first && os::FoldedName(component) == kTempFolderName)
             return std::string("a name inside the temporary folder ") + kTempFolderName;
         first = false;
         if (*end == '\0') return "";

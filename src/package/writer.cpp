@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "io/os.h"
 #include "package/deflate_whole.h"
 
 namespace {
@@ -112,11 +113,11 @@ PackageFileWriter::PackageFileWriter() = default;
 
 PackageFileWriter::~PackageFileWriter() {
     if (zstream_) deflateEnd(zstream_.get());
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ != os::kInvalidHandle) os::CloseFile(file_);
 }
 
 bool PackageFileWriter::Open(const char* path, int compression_level, std::string* error) {
-    if (file_ != nullptr) {
+    if (file_ != os::kInvalidHandle) {
         if (error) *error = "a package is already being written";
         return false;
     }
@@ -124,20 +125,21 @@ bool PackageFileWriter::Open(const char* path, int compression_level, std::strin
         if (error) *error = "the compression level must be 0 to " + std::to_string(kMaxCompressionLevel);
         return false;
     }
-    file_ = std::fopen(path, "wb");
-    if (file_ == nullptr) {
+    file_ = os::OpenFile(path, os::kModeWrite);
+    if (file_ == os::kInvalidHandle) {
         if (error) *error = std::string("cannot create ") + path;
         return false;
     }
     failed_ = false;
     plain_bytes_ = 0;
+    out_.clear();
     compressed_ = compression_level > 0;
     whole_level_ = compression_level > kZlibMaxLevel ? compression_level : 0;
     whole_.clear();
     if (compressed_) {
         if (whole_level_ == 0 && !StartStream(compression_level)) {
-            std::fclose(file_);
-            file_ = nullptr;
+            os::CloseFile(file_);
+            file_ = os::kInvalidHandle;
             if (error) *error = "cannot start the compressor";
             return false;
         }
@@ -156,8 +158,32 @@ bool PackageFileWriter::StartStream(int level) {
     return true;
 }
 
+// Collects small writes into one buffer; a large one goes to the file at once.
 void PackageFileWriter::Write(const void* data, size_t n) {
-    if (!failed_ && std::fwrite(data, 1, n, file_) != n) failed_ = true;
+    if (failed_) return;
+    if (out_.size() + n > kWriteBuffer) Flush();
+    if (n >= kWriteBuffer)
+        Put(data, n);
+    else
+        out_.insert(out_.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + n);
+}
+
+void PackageFileWriter::Flush() {
+    Put(out_.data(), out_.size());
+    out_.clear();
+}
+
+// Hands bytes to the file in calls the OS layer takes (32-bit counts); a failed or short
+// write marks the package failed.
+void PackageFileWriter::Put(const void* data, size_t n) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (!failed_ && n > 0) {
+        const uint32_t chunk = static_cast<uint32_t>(n < (1u << 30) ? n : (1u << 30));
+        uint32_t put = 0;
+        if (!os::WriteFile(file_, p, chunk, &put) || put != chunk) failed_ = true;
+        p += chunk;
+        n -= chunk;
+    }
 }
 
 void PackageFileWriter::WriteHeader(const PackageHeader& header, const std::vector<EntryRecord>& entries) {
@@ -174,7 +200,7 @@ void PackageFileWriter::WriteBytes(const void* data, size_t n) {
 // Passes plain bytes on to the file, through the compressor in the compressed form;
 // `finish` ends the zlib stream.
 void PackageFileWriter::Emit(const void* data, size_t n, bool finish) {
-    if (file_ == nullptr || failed_) {
+    if (file_ == os::kInvalidHandle || failed_) {
         failed_ = true;
         return;
     }
@@ -223,7 +249,7 @@ void PackageFileWriter::Emit(const void* data, size_t n, bool finish) {
 }
 
 bool PackageFileWriter::Finish(std::string* error) {
-    if (file_ == nullptr) {
+    if (file_ == os::kInvalidHandle) {
         if (error) *error = "no package is being written";
         return false;
     }
@@ -238,9 +264,11 @@ bool PackageFileWriter::Finish(std::string* error) {
         deflateEnd(zstream_.get());
         zstream_.reset();
     }
-    if (std::fflush(file_) != 0) failed_ = true;
-    if (std::fclose(file_) != 0) failed_ = true;
-    file_ = nullptr;
+    // The package reaches the disk before the caller gives it its final name.
+    Flush();
+    if (!failed_ && !os::SyncFile(file_)) failed_ = true;
+    os::CloseFile(file_);
+    file_ = os::kInvalidHandle;
     if (failed_ && error) *error = "writing the package failed";
     return !failed_;
 }

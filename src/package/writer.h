@@ -3,11 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "io/os.h"
 #include "package/format.h"
 
 struct z_stream_s;
@@ -77,7 +77,11 @@ private:
     bool StartStream(int level);
     void Emit(const void* data, size_t n, bool finish);
     void Write(const void* data, size_t n);
-    std::FILE* file_ = nullptr;
+    void Flush();
+    void Put(const void* data, size_t n);
+    static constexpr size_t kWriteBuffer = 64 * 1024;
+    os::FileHandle file_ = os::kInvalidHandle;
+    std::vector<uint8_t> out_;     // written bytes not yet handed to the file
     int whole_level_ = 0;          // above 0 while the plain bytes are held in `whole_`
     std::vector<uint8_t> whole_;
     size_t whole_limit_ = kWholeLimit;

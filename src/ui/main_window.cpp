@@ -7,6 +7,7 @@
 #include <string>
 
 #include "apply/driver.h"
+#include "apply/outcome.h"
 #include "io/file_ops.h"
 #include "package/message_table.h"
 #include "package/package.h"
@@ -36,9 +37,6 @@ HFONT SideFont;
 // The command line named a path that does not fit PackagePath: the package is invalid.
 bool PackagePathRefused;
 
-constexpr char kApplied[] = "The upgrade has been applied.";
-constexpr char kAborted[] = "The upgrade process was aborted. No changes have been made to any of your files.";
-
 // The package path rule: the command-line tail; else the program's own name with ".upg";
 // else "default.upg" beside the program; else none (the user is asked).
 void ResolvePackagePath(const char* tail) {
@@ -58,32 +56,28 @@ void ResolvePackagePath(const char* tail) {
     PackagePath[0] = '\0';
 }
 
+// A name or path as the message box shows it: as it is.
+std::string AsItIs(const std::string& text) { return text; }
+
 // What the commit phase could not do, file by file (the first few), and what the user can
 // do about it.
 std::string IncompleteReport(const std::vector<CommitFailure>& failures) {
-    constexpr size_t kListed = 10;
-    std::string text = "The upgrade has been applied, but these files could not be put in place:\n";
-    for (size_t i = 0; i < failures.size() && i < kListed; ++i) {
-        const CommitFailure& failure = failures[i];
-        text += "\n" + failure.name + (failure.kept_file.empty() ? ": could not be removed"
-                                                                 : ": its new version is kept as " + failure.kept_file);
-    }
-    if (failures.size() > kListed) text += "\n... and " + std::to_string(failures.size() - kListed) + " more";
-    text += "\n\nClose any program that uses these files, then move the kept files into place.";
+    std::string text;
+    for (const std::string& line : IncompleteCommitReport(failures, 10, AsItIs)) text += (text.empty() ? "" : "\n") + line;
     return text;
 }
 
 void ShowOutcome(HWND window, ApplyResult result, const ApplyReport& report) {
     switch (result) {
-    case kApplyDone: MessageBoxA(window, kApplied, "All Finished", MB_OK | MB_ICONINFORMATION); break;
+    case kApplyDone: MessageBoxA(window, kAppliedText, "All Finished", MB_OK | MB_ICONINFORMATION); break;
     case kApplyIncomplete:
         MessageBoxA(window, IncompleteReport(report.commit_failures).c_str(), "Upgrade Incomplete",
                     MB_OK | MB_ICONWARNING);
         break;
     default: {
         // Nothing was changed; when no file or answer stopped the run, the user learns why.
-        std::string text = kAborted;
-        if (!report.failure.empty()) text += "\n\nThe upgrade cannot be applied: " + report.failure + ".";
+        std::string text = kAbortedText;
+        if (!report.failure.empty()) text += "\n\n" + RefusalText(report.failure);
         MessageBoxA(window, text.c_str(), "Upgrade Aborted", MB_OK | MB_ICONINFORMATION);
         break;
     }

@@ -1,0 +1,31 @@
+// Text in the ANSI code page: the one rule by which letter case is folded in names, and
+// the conversion between the code page and UTF-8. Package names and texts are 8-bit strings
+// in one Windows ANSI code page; Windows programs use the system's, the POSIX build a chosen
+// one (1252, Western, unless set), converted with the C library's iconv.
+#pragma once
+
+#include <string>
+
+namespace os {
+
+constexpr int kDefaultCodePage = 1252;
+
+// The code page of package texts: the system's ANSI code page on Windows; on POSIX the one
+// set last, else kDefaultCodePage.
+int CodePage();
+// Chooses the code page. False, with *error set, when it cannot be used: one the C library
+// cannot convert (POSIX), or on Windows any other than the system's (the ANSI functions
+// read names in that one only).
+bool SetCodePage(int code_page, std::string* error);
+
+// The key under which the file system finds a name: its letters in upper case as the code
+// page has them (on Windows the system's own mapping; on POSIX each character's Unicode
+// upper case where the code page holds that letter, else the character unchanged). Two
+// names address the same file exactly when their keys are equal; the key is itself text
+// in the code page, so keys sort the same way on every system. Every comparison of names
+// that ignores letter case goes through this.
+std::string FoldedName(const std::string& name);
+// FoldedName(a) == FoldedName(b).
+bool SameFoldedName(const std::string& a, const std::string& b);
+
+}  // namespace os
