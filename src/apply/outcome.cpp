@@ -16,9 +16,11 @@ std::vector<std::string> IncompleteCommitReport(const std::vector<CommitFailure>
         if (listed != 0 && i == listed) {
             lines.push_back("... and " + std::to_string(failures.size() - listed) + " more");
         } else if (listed == 0 || i < listed) {
-            lines.push_back(shown(failure.name) + (failure.kept_file.empty()
-                                                       ? ": could not be removed"
-                                                       : ": its new version is kept as " + shown(failure.kept_file)));
+            std::string line = shown(failure.name) + (failure.kept_file.empty()
+                                                          ? ": could not be removed"
+                                                          : ": its new version is kept as " + shown(failure.kept_file));
+            if (!failure.reason.empty()) line += " (" + failure.reason + ")";
+            lines.push_back(line);
         }
     }
     lines.push_back("");

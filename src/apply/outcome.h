@@ -10,6 +10,7 @@
 
 constexpr char kAppliedText[] = "The upgrade has been applied.";
 constexpr char kAbortedText[] = "The upgrade process was aborted. No changes have been made to any of your files.";
+constexpr char kBusyText[] = "Another upgrade of this folder is running.";
 
 // Why an apply stopped before any change ("the target folder ... cannot be opened", say),
 // as one sentence.

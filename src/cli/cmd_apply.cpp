@@ -132,6 +132,10 @@ int RunApply(const ApplyOptions& options) {
     }
     package->AttachMessages(LoadMessages());
     const ApplyResult result = ApplyPackage(*package, &frontend);  // closes its progress display
+    if (result == kApplyBusy) {
+        std::printf("%s\n%s\n", kBusyText, kAbortedText);
+        return kExitFailed;
+    }
     if (result == kApplyAborted) {
         if (!package->apply_failure.empty())
             std::printf("%s\n", RefusalText(Printable(package->apply_failure)).c_str());

@@ -28,4 +28,11 @@ std::string FoldedName(const std::string& name);
 // FoldedName(a) == FoldedName(b).
 bool SameFoldedName(const std::string& a, const std::string& b);
 
+// Text of the code page as UTF-8. False, with *utf8 empty, when the bytes are not text of
+// the code page (an unassigned byte, a broken double-byte sequence).
+bool ToUtf8(const std::string& text, std::string* utf8);
+// UTF-8 as text of the code page. False, with *text empty, when a character has no
+// counterpart in the code page (it is refused, never replaced by a look-alike).
+bool FromUtf8(const std::string& utf8, std::string* text);
+
 }  // namespace os

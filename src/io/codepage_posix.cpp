@@ -144,4 +144,24 @@ std::string FoldedName(const std::string& name) {
 
 bool SameFoldedName(const std::string& a, const std::string& b) { return FoldedName(a) == FoldedName(b); }
 
+bool ToUtf8(const std::string& text, std::string* utf8) {
+    if (IsAscii(text)) {
+        *utf8 = text;
+        return true;
+    }
+    if (ConverterFor("UTF-8", IconvName(CodePage())).Run(text.data(), text.size(), utf8)) return true;
+    utf8->clear();
+    return false;
+}
+
+bool FromUtf8(const std::string& utf8, std::string* text) {
+    if (IsAscii(utf8)) {
+        *text = utf8;
+        return true;
+    }
+    if (ConverterFor(IconvName(CodePage()), "UTF-8").Run(utf8.data(), utf8.size(), text)) return true;
+    text->clear();
+    return false;
+}
+
 }  // namespace os

@@ -1,13 +1,9 @@
 // POSIX implementation of the thin OS layer. It emulates what the engine relies on from
 // Windows: "\" separators, letter-case-insensitive names, the read-only attribute, local-time
-// MS-DOS stamps and a table of raw-data resources. Inside a Confinement every path is walked
-// from the confinement folder's descriptor one component at a time without following links,
-// and the operation then acts on the name inside the folder reached, so no link, planted
-// before or during the run, can lead an operation outside.
+// MS-DOS stamps and a table of raw-data resources. Every path is reached through a Place
+// (confine_posix.cpp), which inside a Confinement never follows a link; only plain files
+// are opened, and nothing is opened in a way that could block.
 #include "io/os.h"
-
-#include "io/codepage.h"
-#include "io/fault_injection.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,6 +17,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "io/codepage.h"
+#include "io/os_posix_internal.h"
+
 // The program's own resources, generated at build time from the resource files.
 extern const os::ResourceTable kProgramResources;
 
@@ -28,212 +27,14 @@ namespace os {
 
 const char kSeparator = '/';
 
-// The folder of one Confinement: its text (with "/" separators and a final "/") as the
-// engine spells paths inside it, its resolved spelling, and an open descriptor.
-struct ConfinementState {
-    std::string spelled;
-    std::string resolved;
-    int fd;
-    ConfinementState* outer;
-};
-
 namespace {
 
-ConfinementState* g_confinement = nullptr;
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-std::string WithSlashes(const char* path) {
-    std::string p(path ? path : "");
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    return p;
-}
-
-// Finds an entry of the open folder `dir` whose name equals `name` apart from letter case.
-bool FindNoCaseAt(int dir, const std::string& name, std::string* found) {
-    int fd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    DIR* d = fdopendir(fd);
-    if (!d) {
-        close(fd);
-        return false;
-    }
-    bool ok = false;
-    const std::string key = FoldedName(name);
-    while (struct dirent* e = readdir(d)) {
-        if (FoldedName(e->d_name) == key) {
-            *found = e->d_name;
-            ok = true;
-            break;
-        }
-    }
-    closedir(d);
-    return ok;
-}
-
-bool FindNoCase(const std::string& folder, const std::string& name, std::string* found) {
-    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = FindNoCaseAt(fd, name, found);
-    close(fd);
-    return ok;
-}
-
-// Turns a path of the engine into the name of an existing entry where one matches: "\"
-// becomes "/", and when the path does not exist as spelled each component is looked up
-// without regard to ASCII letter case. Components that do not exist (a file about to be
-// created, say) keep their spelling.
-std::string Resolve(const char* path) {
-    if (!path) return std::string();
-    std::string p = WithSlashes(path);
-    if (p.empty() || Exists(p)) return p;
-
-    bool absolute = p[0] == '/';
-    std::string out = absolute ? "/" : "";
-    bool parent_exists = true;
-    size_t i = absolute ? 1 : 0;
-    for (;;) {
-        size_t end = p.find('/', i);
-        if (end == std::string::npos) end = p.size();
-        std::string comp = p.substr(i, end - i);
-        if (!comp.empty()) {  // doubled separators are dropped
-            if (!out.empty() && out.back() != '/') out += '/';
-            std::string candidate = out + comp;
-            if (parent_exists && comp != "." && comp != ".." && !Exists(candidate)) {
-                std::string stored;
-                if (FindNoCase(out, comp, &stored))
-                    candidate = out + stored;
-                else
-                    parent_exists = false;  // nothing below a missing folder can be found
-            }
-            out = candidate;
-        }
-        if (end == p.size()) break;
-        i = end + 1;
-    }
-    if (p.back() == '/' && !out.empty() && out.back() != '/') out += '/';
-    return out;
-}
-
-// The part of `path` below the innermost confinement folder, or false when the path is not
-// inside it (the folder itself is not inside it either).
-bool BelowConfinement(const std::string& path, std::string* rest) {
-    const ConfinementState* c = g_confinement;
-    if (c == nullptr) return false;
-    for (const std::string* root : {&c->spelled, &c->resolved}) {
-        if (path.size() > root->size() && path.compare(0, root->size(), *root) == 0) {
-            *rest = path.substr(root->size());
-            return true;
-        }
-    }
-    return false;
-}
-
-// Where an operation on a path acts: an open folder and a name in it. Outside any
-// confinement that is the current folder and the whole resolved path, as before. Inside
-// one, the folders on the way are opened from the confinement folder one by one, each
-// looked up without regard to letter case and never through a link; the last name keeps
-// its stored spelling when it exists. `ok` is false, with errno set, when the path cannot
-// be reached that way: ELOOP for a link on the way, EXDEV for "..", ENOENT for a missing
-// folder on the way.
-class Place {
-public:
-    explicit Place(const char* path) {
-        std::string p = WithSlashes(path);
-        std::string rest;
-        if (p.empty()) {
-            errno = ENOENT;
-            return;
-        }
-        if (!BelowConfinement(p, &rest)) {
-            name_ = Resolve(path);
-            ok_ = true;
-            return;
-        }
-        confined_ = true;
-        Walk(rest);
-    }
-    ~Place() {
-        if (dir_ >= 0) close(dir_);
-    }
-    Place(const Place&) = delete;
-    Place& operator=(const Place&) = delete;
-
-    bool ok() const { return ok_; }
-    bool confined() const { return confined_; }
-    int dir() const { return dir_ >= 0 ? dir_ : confined_ ? g_confinement->fd : AT_FDCWD; }
-    const char* name() const { return name_.c_str(); }
-    // lstat of the name: never follows a final link.
-    bool Stat(struct stat* st) const { return ok_ && fstatat(dir(), name(), st, AT_SYMLINK_NOFOLLOW) == 0; }
-
-private:
-    // Opens the folder component `comp` of the open folder `dir` without following a
-    // link, looking it up without regard to case when it does not exist as spelled.
-    static int OpenFolderAt(int dir, const std::string& comp) {
-        int fd = openat(dir, comp.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) return fd;
-        std::string stored;
-        if (errno == ENOENT && FindNoCaseAt(dir, comp, &stored))
-            fd = openat(dir, stored.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 && (errno == ENOTDIR || errno == ELOOP)) {
-            struct stat st;
-            const char* name = stored.empty() ? comp.c_str() : stored.c_str();
-            if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
-        }
-        return fd;
-    }
-
-    void Walk(const std::string& rest) {
-        std::vector<std::string> parts;
-        size_t i = 0;
-        while (i <= rest.size()) {
-            size_t end = rest.find('/', i);
-            if (end == std::string::npos) end = rest.size();
-            std::string comp = rest.substr(i, end - i);
-            if (comp == "..") {
-                errno = EXDEV;
-                return;
-            }
-            if (!comp.empty() && comp != ".") parts.push_back(comp);
-            i = end + 1;
-        }
-        if (parts.empty()) {
-            errno = ENOENT;
-            return;
-        }
-        int dir = g_confinement->fd;
-        for (size_t k = 0; k + 1 < parts.size(); ++k) {
-            int next = OpenFolderAt(dir, parts[k]);
-            const int error = errno;
-            if (dir != g_confinement->fd) close(dir);
-            if (next < 0) {
-                errno = error;
-                return;
-            }
-            dir = next;
-        }
-        if (dir != g_confinement->fd) dir_ = dir;
-        name_ = parts.back();
-        struct stat st;
-        std::string stored;
-        if (fstatat(this->dir(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-            FindNoCaseAt(this->dir(), name_, &stored)) {
-            name_ = stored;
-        }
-        ok_ = true;
-    }
-
-    bool ok_ = false;
-    bool confined_ = false;
-    int dir_ = -1;  // owned; -1 for the confinement folder or the current folder
-    std::string name_;
-};
-
-bool IsReadOnlyMode(mode_t m) { return (m & S_IWUSR) == 0; }
+using posix::Injected;
+using posix::IsReadOnlyMode;
+using posix::OpenAt;
+using posix::Place;
+using posix::Resolve;
+using posix::WithSlashes;
 
 int Days(int year, int month) {
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -265,19 +66,14 @@ bool SplitStamp(uint32_t stamp, struct tm* t) {
 
 int Fd(FileHandle h) { return static_cast<int>(h); }
 
-// A call that a test made fail, with the error a failing device gives.
-bool Injected(FaultKind kind) {
-    if (!FaultHits(kind)) return false;
-    errno = EIO;
+// Renames the name of `from` to `to_name` in the folder of `to`, keeping the kept folder
+// listings of both folders right.
+bool RenameAt(const Place& from, const Place& to, const char* to_name) {
+    posix::FolderChange leaving(from.dir()), arriving(to.dir());
+    if (renameat(from.dir(), from.name(), to.dir(), to_name) != 0) return false;
+    leaving.Removed(from.name());
+    arriving.Added(to_name);
     return true;
-}
-
-int OpenAt(const Place& place, int flags, mode_t mode) {
-    int fd;
-    do {
-        fd = openat(place.dir(), place.name(), flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 // Gives a file this call created the owner's write permission, which a restrictive umask
@@ -294,25 +90,34 @@ bool KeepOwnerWritable(int fd) {
 
 // Writing tries to create the file first, so that a file this call made is known to be its
 // own (and is made writable); an existing one is then opened and cut only when writable.
+// Opens never wait: a FIFO or a device is opened without blocking, seen for what it is
+// through the handle, and refused, so that nothing planted in a folder can hang a run or
+// feed it endless bytes.
 FileHandle OpenFile(const char* path, int mode) {
     if (Injected(FaultKind::kOpen)) return kInvalidHandle;
     Place place(path);
     if (!place.ok()) return kInvalidHandle;
     const int access = mode & 3;
     const int nofollow = place.confined() ? O_NOFOLLOW : 0;
+    const int common = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     int fd = -1;
     bool created = false;
     if (access == kModeWrite) {
-        fd = OpenAt(place, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        posix::FolderChange change(place.dir());
+        fd = OpenAt(place, O_WRONLY | O_CREAT | O_EXCL | common, 0666);
         created = fd >= 0;
+        if (created) change.Added(place.name());
         if (fd < 0 && errno == EEXIST && (mode & kModeCreateNew) != kModeCreateNew)
-            fd = OpenAt(place, O_WRONLY | O_CLOEXEC | nofollow, 0);
+            fd = OpenAt(place, O_WRONLY | common | nofollow, 0);
     } else {
-        fd = OpenAt(place, (access == kModeReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | nofollow, 0);
+        fd = OpenAt(place, (access == kModeReadWrite ? O_RDWR : O_RDONLY) | common | nofollow, 0);
     }
     if (fd < 0) return kInvalidHandle;
     struct stat st;
-    bool ok = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!ok) errno = EINVAL;  // a folder, a FIFO, a device or a socket
+    const int flags = ok ? fcntl(fd, F_GETFL) : -1;
+    ok = ok && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
     if (ok && created) ok = KeepOwnerWritable(fd);
     // Root may write anything; the read-only attribute must still hold.
     if (ok && !created && (access & kModeWrite) && IsReadOnlyMode(st.st_mode)) ok = false;
@@ -436,13 +241,21 @@ bool SetReadOnly(const char* path, bool read_only) {
 bool CreateFolder(const char* path) {
     if (Injected(FaultKind::kCreateFolder)) return false;
     Place place(path);
-    return place.ok() && mkdirat(place.dir(), place.name(), 0777) == 0;
+    if (!place.ok()) return false;
+    posix::FolderChange change(place.dir());
+    if (mkdirat(place.dir(), place.name(), 0777) != 0) return false;
+    change.Added(place.name());
+    return true;
 }
 
 bool RemoveFolder(const char* path) {
     if (Injected(FaultKind::kDelete)) return false;
     Place place(path);
-    return place.ok() && unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0;
+    if (!place.ok()) return false;
+    posix::FolderChange change(place.dir());
+    if (unlinkat(place.dir(), place.name(), AT_REMOVEDIR) != 0) return false;
+    change.Removed(place.name());
+    return true;
 }
 
 bool DeleteFile(const char* path) {
@@ -452,7 +265,10 @@ bool DeleteFile(const char* path) {
     if (!place.Stat(&st)) return false;
     if (S_ISDIR(st.st_mode)) return false;
     if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) return false;
-    return unlinkat(place.dir(), place.name(), 0) == 0;
+    posix::FolderChange change(place.dir());
+    if (unlinkat(place.dir(), place.name(), 0) != 0) return false;
+    change.Removed(place.name());
+    return true;
 }
 
 bool MoveFile(const char* from, const char* to) {
@@ -470,7 +286,7 @@ bool MoveFile(const char* from, const char* to) {
         size_t tcut = target_name.find_last_of('/');
         target_name = (tcut == std::string::npos ? std::string() : target_name.substr(0, tcut + 1)) + name;
     }
-    return renameat(f.dir(), f.name(), t.dir(), target_name.c_str()) == 0;
+    return RenameAt(f, t, target_name.c_str());
 }
 
 // The new file takes the owner, group and permission bits of the file it replaces (an
@@ -498,7 +314,7 @@ bool ReplaceFile(const char* from, const char* to) {
         close(fd);
         if (!ok) return false;
     }
-    return renameat(f.dir(), f.name(), t.dir(), t.name()) == 0;
+    return RenameAt(f, t, t.name());
 }
 
 bool FindStoredName(const char* path, std::string* stored) {
@@ -515,7 +331,8 @@ bool FindStoredName(const char* path, std::string* stored) {
 bool ListFolder(const char* folder, std::vector<FolderItem>* items) {
     Place place(folder);
     if (!place.ok()) return false;
-    int fd = openat(place.dir(), place.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (place.confined() ? O_NOFOLLOW : 0));
+    int fd = openat(place.dir(), place.name(),
+                    O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK | (place.confined() ? O_NOFOLLOW : 0));
     if (fd < 0) return false;
     DIR* d = fdopendir(fd);
     if (!d) {
@@ -569,49 +386,13 @@ bool SyncFolder(const char* folder) {
     if (Injected(FaultKind::kFlush)) return false;
     std::string p = WithSlashes(folder);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
-    int fd;
-    std::string rest;
-    if (BelowConfinement(p, &rest)) {
-        Place place(p.c_str());
-        if (!place.ok()) return false;
-        fd = openat(place.dir(), place.name(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    } else {
-        fd = open(Resolve(p.c_str()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
+    Place place(p.c_str());
+    if (!place.ok()) return false;
+    const int fd = OpenAt(place, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (place.confined() ? O_NOFOLLOW : 0), 0);
     if (fd < 0) return false;
     bool ok = fsync(fd) == 0;
     close(fd);
     return ok;
-}
-
-// ---- Confinement ---------------------------------------------------------------------
-
-Confinement::Confinement(const char* folder) : state_(nullptr) {
-    std::string spelled = WithSlashes(folder);
-    if (spelled.empty()) return;
-    std::string resolved = Resolve(spelled.c_str());
-    int fd = open(resolved.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (spelled.back() != '/') spelled += '/';
-    if (resolved.back() != '/') resolved += '/';
-    state_ = new ConfinementState{spelled, resolved, fd, g_confinement};
-    g_confinement = state_;
-}
-
-Confinement::~Confinement() {
-    if (state_ == nullptr) return;
-    g_confinement = state_->outer;
-    close(state_->fd);
-    delete state_;
-}
-
-bool StaysInside(const char* path) {
-    std::string rest;
-    if (!BelowConfinement(WithSlashes(path), &rest)) return true;
-    Place place(path);
-    if (!place.ok()) return errno != ELOOP && errno != EXDEV;  // else just not there (yet)
-    struct stat st;
-    return !place.Stat(&st) || !S_ISLNK(st.st_mode);
 }
 
 // ---- Time and resources ------------------------------------------------------------

@@ -132,7 +132,13 @@ uint32_t UpgradePackage::ReadEntryTable() {
         e.Operation = flags & 3;
         e.WarningPolicy = (flags >> 2) & 3;
         e.ErrorPolicy = (flags >> 4) & 3;
-        s.ReadString(e.name, kNameSize);
+        const uint32_t name_length = s.ReadString(e.name, kNameSize);
+        // A name cut to its buffer would name another file.
+        if (name_length >= static_cast<uint32_t>(kNameSize)) {
+            RefuseTable("entry " + std::to_string(i) + " has a name of " + std::to_string(name_length) +
+                        " characters; at most " + std::to_string(kNameSize - 1) + " fit");
+            return 0;
+        }
         s.ReadString(e.Description, kEntryDescriptionSize);
         uint8_t bytes[kIdentitySize];
         // A partly read identity counts as missing: the record was cut off.

@@ -29,6 +29,7 @@ struct FileEntry {
 struct CommitFailure {
     std::string name;       // relative name of the entry
     std::string kept_file;  // where its verified new version was kept; empty for a Remove
+    std::string reason;     // why, when known ("it changed after it was checked"), else empty
 };
 
 class UpgradePackage {
