@@ -19,6 +19,7 @@
 #include "apply/rebuild.h"
 #include "apply/temporary_files.h"
 #include "apply/verify_entry.h"
+#include "io/codepage.h"
 #include "io/file_ops.h"
 #include "io/os.h"
 #include "io/stream.h"
@@ -174,29 +175,37 @@ BuildOutcome HandleFailedBuild(Run& run, int index, FileEntry& entry) {
     return BuildOutcome::kNext;
 }
 
+// New folders a package may make: as many as it may have entries.
+constexpr uint64_t kMaxNewFolders = kMaxEntries;
+
 // Folders that the Add entries still to be done will create: those on the way to their
-// files that do not exist yet, each counted once.
+// files that do not exist yet, each counted once, whatever its letter case. Counting stops
+// past kMaxNewFolders. Below a folder found missing nothing is looked up.
 uint64_t FoldersNeeded(UpgradePackage& package) {
-    std::set<std::string> counted;
+    std::set<std::string> missing, present;
     const size_t root = std::strlen(package.target_folder);
     for (const FileEntry& entry : package.entries) {
         if (entry.state != kStateProceed || entry.Operation != kOpAdd) continue;
         if (!JoinPath(package.path_a, sizeof package.path_a, package.target_folder, entry.name)) continue;
         const std::string path = package.path_a;
-        for (size_t k = root; k < path.size(); ++k) {
+        bool below_missing = false;
+        for (size_t k = root; k < path.size() && missing.size() <= kMaxNewFolders; ++k) {
             if (!os::IsSeparator(path[k])) continue;
             const std::string folder = path.substr(0, k);
-            if (counted.count(folder) == 0 && os::GetAttributes(folder.c_str()) == os::kInvalidAttributes)
-                counted.insert(folder);
+            const std::string key = os::FoldedName(folder);
+            if (!below_missing && present.count(key) != 0) continue;
+            below_missing = below_missing || missing.count(key) != 0 ||
+                            os::GetAttributes(folder.c_str()) == os::kInvalidAttributes;
+            (below_missing ? missing : present).insert(key);
         }
     }
-    return counted.size();
+    return missing.size();
 }
 
 // Bytes the new versions of the entries still to be built take on the disk, each rounded
-// up to whole 4 KiB blocks, and a block for every folder to be created.
-uint64_t SpaceNeeded(UpgradePackage& package) {
-    uint64_t needed = FoldersNeeded(package) * kFolderBytes;
+// up to whole 4 KiB blocks, and a block for each of the `folders` to be created.
+uint64_t SpaceNeeded(const UpgradePackage& package, uint64_t folders) {
+    uint64_t needed = folders * kFolderBytes;
     for (const FileEntry& entry : package.entries) {
         if (entry.state != kStateProceed || !HasNewIdentity(entry.Operation)) continue;
         needed += (static_cast<uint64_t>(entry.NewIdentity.size) + 4095) / 4096 * 4096;
@@ -217,7 +226,12 @@ std::string Megabytes(uint64_t bytes) {
 // apply_failure, when the build cannot start.
 bool PrepareBuild(Run& run) {
     UpgradePackage& package = run.package;
-    const uint64_t needed = SpaceNeeded(package);
+    const uint64_t folders = FoldersNeeded(package);
+    if (folders > kMaxNewFolders) {
+        package.apply_failure = "the package would create more than " + std::to_string(kMaxNewFolders) + " new folders";
+        return false;
+    }
+    const uint64_t needed = SpaceNeeded(package, folders);
     const int64_t free_bytes = os::FreeSpace(package.target_folder);
     if (free_bytes >= 0 && static_cast<uint64_t>(free_bytes) < needed) {
         package.apply_failure = "the new files need " + Megabytes(needed) + " of free space in " +
@@ -261,7 +275,8 @@ bool BuildAll(Run& run) {
 // Records that entry `index` was not put in place, and why; `kept` is where its new
 // version stays, empty when it has none.
 void CommitFailed(UpgradePackage& package, int index, const std::string& kept, const char* why) {
-    package.commit_failures.push_back(CommitFailure{package.entries[static_cast<size_t>(index)].name, kept, why});
+    const FileEntry& entry = package.entries[static_cast<size_t>(index)];
+    package.commit_failures.push_back(CommitFailure{entry.name, kept, why, entry.Operation == kOpRemove});
 }
 
 // Why the file at `path` could not be replaced or deleted: it is no longer what phase 1
@@ -293,8 +308,16 @@ void CommitEntry(Run& run, int index) {
     if (!TemporaryFileName(package, index, package.path_b, sizeof package.path_b)) return;
     if (entry.Operation == kOpAdd) CreateFoldersOnTheWay(package, package.path_a);
     // The destination is replaced in one step; a read-only destination is refused.
-    if (!run.temps.MoveInto(static_cast<size_t>(index), package.path_a, seen))
+    switch (run.temps.MoveInto(static_cast<size_t>(index), package.path_a, seen)) {
+    case os::PrivateFolder::kMoved: break;
+    case os::PrivateFolder::kNotHeldFile:
+        // What stands in the temporary folder now is not the verified file: never offered.
+        CommitFailed(package, index, std::string(), "its verified new version was replaced in the temporary folder");
+        break;
+    case os::PrivateFolder::kNotMoved:
         CommitFailed(package, index, package.path_b, WhyNotReplaced(package.path_a, seen));
+        break;
+    }
 }
 
 // Phase 3: no cancel, no questions. Every file that cannot be put in place is recorded;

@@ -103,6 +103,8 @@ bool ReadStreamIdentity(TCVLFStream& file, FileIdentity* identity) {
         pending = available - whole;
         if (pending != 0) std::memmove(buffer.get(), buffer.get() + whole, pending);
     }
+    // A read that failed is no end of the file: its identity is unknown.
+    if (file.HasError()) return false;
     identity->stamp = stamp;
     identity->size = static_cast<uint32_t>(position);  // the stored size is 32 bits
     identity->check = check;
@@ -156,7 +158,8 @@ Finding CheckEntryFile(const FileEntry& entry, const char* path, os::FileState* 
         const bool remove = entry.Operation == kOpRemove;
         if (!exists) return MakeFinding(kStateMissing, kMsgMissing, false);
         FileIdentity actual;
-        ReadFileIdentity(path, &actual, seen);  // an unreadable file reads as ten zero bytes
+        // An unreadable file (or no file at all: a FIFO, a device) reads as ten zero bytes.
+        if (!ReadFileIdentity(path, &actual, seen)) os::LookAt(path, seen);
         if (!actual.SameContent(entry.OldIdentity)) {
             return remove ? MakeFinding(kStateChanged, kMsgRemoveChanged, true)
                           : MakeFinding(kStateChanged, kMsgChanged, false);

@@ -62,7 +62,8 @@ void TemporaryFiles::Delete(size_t index) {
     folder_.DeleteFile(Name(index).c_str());
 }
 
-bool TemporaryFiles::MoveInto(size_t index, const char* destination, const os::FileState& expected) {
+os::PrivateFolder::MoveResult TemporaryFiles::MoveInto(size_t index, const char* destination,
+                                                       const os::FileState& expected) {
     Held& held = files_[index];
     os::FileHandle handle = held.handle;
     if (handle != os::kInvalidHandle) {
@@ -73,11 +74,13 @@ bool TemporaryFiles::MoveInto(size_t index, const char* destination, const os::F
         os::FileState now;
         if (handle != os::kInvalidHandle && (!os::GetFileState(handle, &now) || !os::SameUnchangedFile(now, held.state))) {
             os::CloseFile(handle);
-            handle = os::kInvalidHandle;
+            held = Held();
+            return os::PrivateFolder::kNotHeldFile;
         }
     }
     held = Held();
-    return handle != os::kInvalidHandle && folder_.MoveInto(Name(index).c_str(), handle, destination, expected);
+    if (handle == os::kInvalidHandle) return os::PrivateFolder::kNotMoved;
+    return folder_.MoveInto(Name(index).c_str(), handle, destination, expected);
 }
 
 void TemporaryFiles::CleanUp(const std::vector<bool>& kept) {

@@ -31,9 +31,9 @@ public:
     // Closes and deletes the temporary file of entry `index`.
     void Delete(size_t index);
     // Moves entry `index`'s file into the place of `destination`, which must still be as
-    // `expected` (os::PrivateFolder::MoveInto). False when it was not moved: the file then
-    // stays in the temporary folder.
-    bool MoveInto(size_t index, const char* destination, const os::FileState& expected);
+    // `expected` (os::PrivateFolder::MoveInto). Unless moved, the file stays in the
+    // temporary folder; kNotHeldFile says that what stays there is not the verified file.
+    os::PrivateFolder::MoveResult MoveInto(size_t index, const char* destination, const os::FileState& expected);
     // Deletes every temporary file still there except those of `kept` entries, then the
     // folder when it is empty.
     void CleanUp(const std::vector<bool>& kept);

@@ -174,8 +174,10 @@ public:
     // `destination` still is as `expected` (!exists: nothing there; else the same unchanged
     // file, not read-only). The file takes the owner, group and permission bits of the
     // file it replaces and reaches the disk before the one rename that puts it in place.
-    // Closes `file` either way. False, moving nothing, when any of that does not hold.
-    bool MoveInto(const char* name, FileHandle file, const char* destination, const FileState& expected);
+    // Closes `file` either way. Anything but kMoved moves nothing; kNotHeldFile says that
+    // `name` is no longer the held file (someone replaced it).
+    enum MoveResult { kMoved, kNotHeldFile, kNotMoved };
+    MoveResult MoveInto(const char* name, FileHandle file, const char* destination, const FileState& expected);
     // Closes the folder and removes it when it is empty.
     void Remove();
 

@@ -161,28 +161,30 @@ bool PrivateFolder::DeleteFile(const char* name) {
     return state_ != nullptr && !Injected(FaultKind::kDelete) && unlinkat(state_->fd, name, 0) == 0;
 }
 
-bool PrivateFolder::MoveInto(const char* name, FileHandle file, const char* destination, const FileState& expected) {
+PrivateFolder::MoveResult PrivateFolder::MoveInto(const char* name, FileHandle file, const char* destination,
+                                                  const FileState& expected) {
     struct Closer {
         FileHandle h;
         ~Closer() { CloseFile(h); }
     } closer{file};
-    if (state_ == nullptr || file == kInvalidHandle || Injected(FaultKind::kMove)) return false;
+    if (state_ == nullptr || file == kInvalidHandle || Injected(FaultKind::kMove)) return kNotMoved;
     const int fd = static_cast<int>(file);
     // The name must still be the file that was written and verified, and its only name.
     FileState held, named, there;
-    if (!GetFileState(file, &held) || !StateAt(state_->fd, name, &named)) return false;
-    if (!named.exists || named.volume != held.volume || named.file != held.file || held.links != 1) return false;
+    if (!GetFileState(file, &held) || !StateAt(state_->fd, name, &named)) return kNotMoved;
+    if (!named.exists || named.volume != held.volume || named.file != held.file || held.links != 1) return kNotHeldFile;
     Place place(destination);
-    if (!place.ok() || !StateAt(place.dir(), place.name(), &there) || !AsExpected(there, expected)) return false;
+    if (!place.ok() || !StateAt(place.dir(), place.name(), &there) || !AsExpected(there, expected)) return kNotMoved;
     if (there.exists) {
         struct stat st;
-        if (fstatat(place.dir(), place.name(), &st, AT_SYMLINK_NOFOLLOW) != 0 || IsReadOnlyMode(st.st_mode)) return false;
+        if (fstatat(place.dir(), place.name(), &st, AT_SYMLINK_NOFOLLOW) != 0 || IsReadOnlyMode(st.st_mode))
+            return kNotMoved;
         // An executable stays executable; set-id bits are not carried over. Only root may
         // give a file away: run by its owner, the new file stays that user's.
-        if (fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM) return false;
-        if (fchmod(fd, st.st_mode & 0777) != 0) return false;
+        if (fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM) return kNotMoved;
+        if (fchmod(fd, st.st_mode & 0777) != 0) return kNotMoved;
     }
-    if (fsync(fd) != 0) return false;
+    if (fsync(fd) != 0) return kNotMoved;
     posix::FolderChange leaving(state_->fd), arriving(place.dir());
     // Where nothing stood, nothing that appeared since is replaced.
     const unsigned flags = there.exists ? 0 : RENAME_NOREPLACE;
@@ -191,10 +193,10 @@ bool PrivateFolder::MoveInto(const char* name, FileHandle file, const char* dest
         // A file system without that flag: the destination was looked at just now.
         r = renameat(state_->fd, name, place.dir(), place.name());
     }
-    if (r != 0) return false;
+    if (r != 0) return kNotMoved;
     leaving.Removed(name);
     arriving.Added(place.name());
-    return true;
+    return kMoved;
 }
 
 void PrivateFolder::Remove() {

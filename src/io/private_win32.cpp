@@ -204,24 +204,26 @@ bool PrivateFolder::DeleteFile(const char* name) {
 
 // The move itself goes by name: the held file is closed just before it (a file held
 // without delete sharing cannot be moved), in a folder that only this user can change.
-bool PrivateFolder::MoveInto(const char* name, FileHandle file, const char* destination, const FileState& expected) {
+PrivateFolder::MoveResult PrivateFolder::MoveInto(const char* name, FileHandle file, const char* destination,
+                                                  const FileState& expected) {
     if (state_ == nullptr || file == kInvalidHandle || Injected(FaultKind::kMove) || Refused(destination)) {
         CloseFile(file);
-        return false;
+        return kNotMoved;
     }
     const std::string from = state_->path + name;
     FileState held, named, there;
-    const bool same = GetFileState(file, &held) && LookAt(from.c_str(), &named) && named.exists &&
-                      named.volume == held.volume && named.file == held.file && held.links == 1;
+    const bool known = GetFileState(file, &held) && LookAt(from.c_str(), &named);
+    const bool same = known && named.exists && named.volume == held.volume && named.file == held.file && held.links == 1;
     const bool flushed = same && FlushFileBuffers(H(file));
     CloseFile(file);
-    if (!flushed || !LookAt(destination, &there) || !AsExpected(there, expected)) return false;
-    if (there.exists && ReadOnly(destination)) return false;
+    if (known && !same) return kNotHeldFile;
+    if (!flushed || !LookAt(destination, &there) || !AsExpected(there, expected)) return kNotMoved;
+    if (there.exists && ReadOnly(destination)) return kNotMoved;
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (there.exists ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (MoveFileExA(from.c_str(), destination, flags)) return true;
-    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+    if (MoveFileExA(from.c_str(), destination, flags)) return kMoved;
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return kNotMoved;
     if (there.exists) DeleteFileA(destination);
-    return MoveFileA(from.c_str(), destination) != 0;
+    return MoveFileA(from.c_str(), destination) ? kMoved : kNotMoved;
 }
 
 void PrivateFolder::Remove() {
