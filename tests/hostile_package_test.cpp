@@ -103,6 +103,7 @@ protected:
     std::string TempFolder() const { return root_ / "target/__QXUPD_"; }
 
     std::unique_ptr<UpgradePackage>& Open(int compression = 0) {
+        package_.reset();  // Windows would not let the package file be written while it is open
         const std::string path = packages_ / "p.upg";
         plan_.Write(path, compression);
         package_ = OpenForApply(path, target_);

@@ -111,6 +111,13 @@ int RunApply(const ApplyOptions& options) {
     }
     std::string target;
     if (!ChooseTarget(options, &target)) return kExitFailed;
+    // A folder that another run is applying to is left alone at once: even reading its
+    // files could keep that run from replacing them (Windows does not replace a file that
+    // is open). The apply takes the lock again for itself.
+    if (os::FolderLock().Acquire(target.c_str()) == os::FolderLock::kBusy) {
+        std::printf("%s\n%s\n", kBusyText, kAbortedText);
+        return kExitFailed;
+    }
 
     // One package object at a time: the file is opened without sharing on Windows.
     PrintPackageTexts(*UpgradePackage::OpenHeader(options.package.c_str()));
