@@ -166,13 +166,17 @@ bool BelowConfinement(const std::string& path, std::string* rest) {
 }
 
 // Opens the folder component `comp` of the open folder `dir` without following a link,
-// looking it up without regard to case when it does not exist as spelled.
-int OpenFolderAt(int dir, const std::string& comp) {
+// looking it up without regard to case when it does not exist as spelled; *used is the
+// name it was found under.
+int OpenFolderAt(int dir, const std::string& comp, std::string* used) {
+    *used = comp;
     int fd = openat(dir, comp.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) return fd;
     std::string stored;
-    if (errno == ENOENT && FindNoCaseAt(dir, comp, &stored))
+    if (errno == ENOENT && FindNoCaseAt(dir, comp, &stored)) {
         fd = openat(dir, stored.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        *used = stored;
+    }
     if (fd < 0 && (errno == ENOTDIR || errno == ELOOP)) {
         struct stat st;
         const char* name = stored.empty() ? comp.c_str() : stored.c_str();
@@ -242,6 +246,9 @@ Place::Place(const char* path) {
     if (!BelowConfinement(p, &rest)) {
         name_ = Resolve(path);
         ok_ = true;
+        const ConfinementState* c = g_confinement;
+        while (p.size() > 1 && p.back() == '/') p.pop_back();
+        itself_ = c != nullptr && (p + "/" == c->spelled || p + "/" == c->resolved);
         return;
     }
     confined_ = true;
@@ -265,7 +272,8 @@ void Place::Walk(const std::string& rest) {
     }
     int dir = g_confinement->fd;
     for (size_t k = 0; k + 1 < parts.size(); ++k) {
-        int next = OpenFolderAt(dir, parts[k]);
+        std::string used;
+        int next = OpenFolderAt(dir, parts[k], &used);
         const int error = errno;
         if (dir != g_confinement->fd) close(dir);
         if (next < 0) {
@@ -273,6 +281,7 @@ void Place::Walk(const std::string& rest) {
             return;
         }
         dir = next;
+        folders_ += used + "/";
     }
     if (dir != g_confinement->fd) dir_ = dir;
     name_ = parts.back();
@@ -289,6 +298,28 @@ int OpenAt(const Place& place, int flags, mode_t mode) {
         fd = openat(place.dir(), place.name(), flags, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+void Record(DiskEvent::Kind kind, const std::string& path, const std::string& to) {
+    if (!RecordingDisk()) return;
+    DiskEvent e;
+    e.kind = kind;
+    e.path = path;
+    e.to = to;
+    RecordDisk(std::move(e));
+}
+
+void RecordHandle(DiskEvent::Kind kind, int fd, uint64_t offset, const void* data, size_t n, int64_t time) {
+    if (!RecordingDisk()) return;
+    struct stat st;
+    if (fstat(fd, &st) != 0) return;
+    DiskEvent e;
+    e.kind = kind;
+    e.file = static_cast<uint64_t>(st.st_ino);
+    e.offset = offset;
+    if (data != nullptr) e.data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + n);
+    e.time = time;
+    RecordDisk(std::move(e));
 }
 
 FileState StateOf(const struct stat& st) {

@@ -73,6 +73,11 @@ bool RenameAt(const Place& from, const Place& to, const char* to_name) {
     if (renameat(from.dir(), from.name(), to.dir(), to_name) != 0) return false;
     leaving.Removed(from.name());
     arriving.Added(to_name);
+    if (from.confined() && to.confined()) {
+        const std::string below = to.Below();
+        const size_t cut = below.rfind('/');
+        posix::Record(DiskEvent::kRename, from.Below(), (cut == std::string::npos ? "" : below.substr(0, cut + 1)) + to_name);
+    }
     return true;
 }
 
@@ -126,6 +131,14 @@ FileHandle OpenFile(const char* path, int mode) {
         close(fd);
         return kInvalidHandle;
     }
+    if (created && place.confined() && RecordingDisk()) {
+        DiskEvent e;
+        e.kind = DiskEvent::kCreate;
+        e.path = place.Below();
+        e.file = static_cast<uint64_t>(st.st_ino);
+        RecordDisk(std::move(e));
+    }
+    if (!created && access == kModeWrite) posix::RecordHandle(DiskEvent::kTruncate, fd, 0);
     return fd;
 }
 
@@ -153,6 +166,10 @@ bool WriteFile(FileHandle h, const void* buf, uint32_t n, uint32_t* put) {
     *put = 0;
     if (h == kInvalidHandle || Injected(FaultKind::kWrite)) return false;
     const char* p = static_cast<const char*>(buf);
+    if (RecordingDisk()) {
+        const off_t at = lseek(Fd(h), 0, SEEK_CUR);
+        if (at >= 0) posix::RecordHandle(DiskEvent::kWrite, Fd(h), static_cast<uint64_t>(at), buf, n);
+    }
     while (*put < n) {
         ssize_t r = write(Fd(h), p + *put, n - *put);
         if (r < 0) {
@@ -178,7 +195,11 @@ int64_t FileSize(FileHandle h) {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool SyncFile(FileHandle h) { return h != kInvalidHandle && !Injected(FaultKind::kFlush) && fsync(Fd(h)) == 0; }
+bool SyncFile(FileHandle h) {
+    if (h == kInvalidHandle || Injected(FaultKind::kFlush) || fsync(Fd(h)) != 0) return false;
+    posix::RecordHandle(DiskEvent::kSyncFile, Fd(h));
+    return true;
+}
 
 bool GetFileStamp(FileHandle h, uint32_t* stamp) {
     *stamp = 0;
@@ -208,7 +229,9 @@ bool SetFileStamp(FileHandle h, uint32_t stamp) {
     times[0].tv_sec = when;
     times[0].tv_nsec = 0;
     times[1] = times[0];
-    return futimens(Fd(h), times) == 0;
+    if (futimens(Fd(h), times) != 0) return false;
+    posix::RecordHandle(DiskEvent::kSetTime, Fd(h), 0, nullptr, 0, static_cast<int64_t>(when));
+    return true;
 }
 
 // ---- Names and folders -------------------------------------------------------------
@@ -245,6 +268,7 @@ bool CreateFolder(const char* path) {
     posix::FolderChange change(place.dir());
     if (mkdirat(place.dir(), place.name(), 0777) != 0) return false;
     change.Added(place.name());
+    if (place.confined()) posix::Record(DiskEvent::kMakeFolder, place.Below());
     return true;
 }
 
@@ -255,6 +279,7 @@ bool RemoveFolder(const char* path) {
     posix::FolderChange change(place.dir());
     if (unlinkat(place.dir(), place.name(), AT_REMOVEDIR) != 0) return false;
     change.Removed(place.name());
+    if (place.confined()) posix::Record(DiskEvent::kRemoveFolder, place.Below());
     return true;
 }
 
@@ -268,6 +293,7 @@ bool DeleteFile(const char* path) {
     posix::FolderChange change(place.dir());
     if (unlinkat(place.dir(), place.name(), 0) != 0) return false;
     change.Removed(place.name());
+    if (place.confined()) posix::Record(DiskEvent::kDelete, place.Below());
     return true;
 }
 
@@ -311,6 +337,7 @@ bool ReplaceFile(const char* from, const char* to) {
             ok = ok && fchmod(fd, st.st_mode & 0777) == 0;
         }
         ok = ok && fsync(fd) == 0;
+        if (ok) posix::RecordHandle(DiskEvent::kSyncFile, fd);
         close(fd);
         if (!ok) return false;
     }
@@ -392,6 +419,7 @@ bool SyncFolder(const char* folder) {
     if (fd < 0) return false;
     bool ok = fsync(fd) == 0;
     close(fd);
+    if (ok && (place.confined() || place.IsConfinementFolder())) posix::Record(DiskEvent::kSyncFolder, place.Below());
     return ok;
 }
 

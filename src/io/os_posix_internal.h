@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <string>
 
+#include "io/disk_record.h"
 #include "io/fault_injection.h"
 #include "io/os.h"
 
@@ -65,14 +66,26 @@ public:
     const char* name() const { return name_.c_str(); }
     // lstat of the name: never follows a final link.
     bool Stat(struct stat* st) const;
+    // The path below the confinement folder as stored ("/" between names; "" for the
+    // folder itself); "" outside any confinement. For the disk record.
+    std::string Below() const { return confined_ ? folders_ + name_ : std::string(); }
+    // Whether the path is the confinement folder itself.
+    bool IsConfinementFolder() const { return itself_; }
 
 private:
     void Walk(const std::string& rest);
     bool ok_ = false;
     bool confined_ = false;
+    bool itself_ = false;
     int dir_ = -1;  // owned; -1 for the confinement folder or the current folder
     std::string name_;
+    std::string folders_;  // the folders on the way below the confinement folder, each with "/"
 };
+
+// Adds an event to the disk record when a test records one (io/disk_record.h).
+void Record(DiskEvent::Kind kind, const std::string& path, const std::string& to = std::string());
+void RecordHandle(DiskEvent::Kind kind, int fd, uint64_t offset = 0, const void* data = nullptr, size_t n = 0,
+                  int64_t time = 0);
 
 // A call that a test made fail, with the error a failing device gives.
 inline bool Injected(FaultKind kind) {

@@ -21,8 +21,11 @@ using posix::Place;
 using posix::StateOf;
 
 struct PrivateFolderState {
-    int fd;            // the folder, held open
-    std::string path;  // as the engine spells it
+    int fd;             // the folder, held open
+    std::string path;   // as the engine spells it
+    std::string below;  // below the confinement folder, with a final "/", for the disk record
+
+    std::string Below(const char* name) const { return below + name; }
 };
 
 struct FolderLockState {
@@ -80,6 +83,7 @@ bool DeleteFileIfUnchanged(const char* path, const FileState& expected) {
     posix::FolderChange change(place.dir());
     if (unlinkat(place.dir(), place.name(), 0) != 0) return false;
     change.Removed(place.name());
+    posix::Record(DiskEvent::kDelete, place.Below());
     return true;
 }
 
@@ -104,6 +108,7 @@ bool PrivateFolder::Open(const char* path, std::string* why) {
     posix::FolderChange change(place.dir());
     const bool created = mkdirat(place.dir(), place.name(), 0700) == 0;
     if (created) change.Added(place.name());
+    if (created) posix::Record(DiskEvent::kMakeFolder, place.Below());
     if (!created && errno != EEXIST) {
         *why = std::string("the temporary folder ") + path + " cannot be created";
         return false;
@@ -129,19 +134,30 @@ bool PrivateFolder::Open(const char* path, std::string* why) {
         *why = std::string("the temporary folder ") + path + " cannot be made private";
         return false;
     }
-    state_ = new PrivateFolderState{fd, path};
+    state_ = new PrivateFolderState{fd, path, place.Below() + "/"};
     return true;
 }
 
 FileHandle PrivateFolder::CreateFile(const char* name) {
     if (state_ == nullptr || Injected(FaultKind::kOpen)) return kInvalidHandle;
-    if (unlinkat(state_->fd, name, 0) != 0 && errno != ENOENT) return kInvalidHandle;
+    if (unlinkat(state_->fd, name, 0) == 0)
+        posix::Record(DiskEvent::kDelete, state_->Below(name));
+    else if (errno != ENOENT)
+        return kInvalidHandle;
     const int fd = openat(state_->fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return kInvalidHandle;
     if (fchmod(fd, 0600) != 0) {  // whatever the umask
         close(fd);
         unlinkat(state_->fd, name, 0);
         return kInvalidHandle;
+    }
+    if (RecordingDisk()) {
+        struct stat st;
+        DiskEvent e;
+        e.kind = DiskEvent::kCreate;
+        e.path = state_->Below(name);
+        e.file = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_ino) : 0;
+        RecordDisk(std::move(e));
     }
     return fd;
 }
@@ -158,7 +174,9 @@ FileHandle PrivateFolder::OpenFile(const char* name) {
 }
 
 bool PrivateFolder::DeleteFile(const char* name) {
-    return state_ != nullptr && !Injected(FaultKind::kDelete) && unlinkat(state_->fd, name, 0) == 0;
+    if (state_ == nullptr || Injected(FaultKind::kDelete) || unlinkat(state_->fd, name, 0) != 0) return false;
+    posix::Record(DiskEvent::kDelete, state_->Below(name));
+    return true;
 }
 
 PrivateFolder::MoveResult PrivateFolder::MoveInto(const char* name, FileHandle file, const char* destination,
@@ -185,6 +203,7 @@ PrivateFolder::MoveResult PrivateFolder::MoveInto(const char* name, FileHandle f
         if (fchmod(fd, st.st_mode & 0777) != 0) return kNotMoved;
     }
     if (fsync(fd) != 0) return kNotMoved;
+    posix::RecordHandle(DiskEvent::kSyncFile, fd);
     posix::FolderChange leaving(state_->fd), arriving(place.dir());
     // Where nothing stood, nothing that appeared since is replaced.
     const unsigned flags = there.exists ? 0 : RENAME_NOREPLACE;
@@ -196,6 +215,7 @@ PrivateFolder::MoveResult PrivateFolder::MoveInto(const char* name, FileHandle f
     if (r != 0) return kNotMoved;
     leaving.Removed(name);
     arriving.Added(place.name());
+    posix::Record(DiskEvent::kRename, state_->Below(name), place.Below());
     return kMoved;
 }
 
@@ -210,7 +230,10 @@ void PrivateFolder::Remove() {
     if (known && !Injected(FaultKind::kDelete) && place.Stat(&st) && st.st_dev == held.st_dev &&
         st.st_ino == held.st_ino) {
         posix::FolderChange change(place.dir());
-        if (unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0) change.Removed(place.name());
+        if (unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0) {
+            change.Removed(place.name());
+            posix::Record(DiskEvent::kRemoveFolder, place.Below());
+        }
     }
     delete state_;
     state_ = nullptr;
