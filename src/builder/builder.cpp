@@ -200,8 +200,33 @@ public:
     bool Run();
 
 private:
+    // An entry being planned, with the files behind it.
+    struct Planned {
+        EntryRecord record;
+        const TreeFile* old_file = nullptr;
+        const TreeFile* new_file = nullptr;
+        bool same_content = false;
+    };
+    // The files and folders of both trees under their folded names, the keys under which
+    // Windows finds them.
+    struct FoldedIndex {
+        std::map<std::string, const TreeFile*> old_files, new_files;
+        std::map<std::string, std::string> old_folders, new_folders;
+    };
+
     bool CheckOptions();
+    // Compares the trees and plans the entries, in the steps below; false with the
+    // problems found in errors_.
     bool Plan();
+    bool ScanTrees();
+    void DropOwnPackage();
+    bool IndexByFoldedName(FoldedIndex* index);
+    Planned& AddPlanned(uint8_t op, const std::string& name, const TreeFile* old_file, const TreeFile* new_file);
+    void PairFiles(const FoldedIndex& index);
+    void SortPlanned();
+    void WarnAboutFolders(const FoldedIndex& index);
+    bool CheckLimits();
+    void RecordEntry(Planned& p);
     bool Write(const std::string& part);
     bool MakeScript(const ScriptJob& job, uint64_t memory_limit, const ScriptSink& sink, std::string* error);
     void Progress(const std::string& name, uint64_t add);
@@ -220,6 +245,7 @@ private:
     std::vector<PolicyRule> rules_;
     std::string description_;
     Tree old_tree_, new_tree_;
+    std::vector<Planned> removes_, others_;  // the entries while they are planned
     std::vector<EntryRecord> entries_;
     std::vector<CheckEntry> check_entries_;
     std::vector<ScriptJob> jobs_;
@@ -267,14 +293,36 @@ bool Builder::CheckOptions() {
 bool Builder::Plan() {
     const size_t before = errors_->size();
     observer_->Stage("Comparing the folders");
+    if (!ScanTrees()) return false;
+    DropOwnPackage();
+    FoldedIndex index;
+    if (!IndexByFoldedName(&index)) return false;
+    PairFiles(index);
+    SortPlanned();
+    WarnAboutFolders(index);
+    const bool long_names = CheckLimits();
+    if (errors_->size() != before) return false;
+    if (long_names)
+        Warn("some entry names are longer than " + std::to_string(kLongName) +
+             " characters; the target folder and a name together must stay within 259 characters");
+    for (std::vector<Planned>* list : {&removes_, &others_})
+        for (Planned& p : *list) RecordEntry(p);
+    return errors_->size() == before;
+}
+
+bool Builder::ScanTrees() {
     std::string error;
     if (!ScanTree(options_.old_dir, excludes_, &old_tree_, &error) ||
         !ScanTree(options_.new_dir, excludes_, &new_tree_, &error)) {
         errors_->push_back(error);
         return false;
     }
-    // The package itself (or its unfinished ".part") never goes into a package, also when
-    // it is written into one of the folders.
+    return true;
+}
+
+// The package itself (or its unfinished ".part") never goes into a package, also when it
+// is written into one of the folders.
+void Builder::DropOwnPackage() {
     for (auto* tree : {&old_tree_, &new_tree_}) {
         const std::string& root = tree == &old_tree_ ? options_.old_dir : options_.new_dir;
         for (const std::string& own : {options_.output, options_.output + ".part"}) {
@@ -286,14 +334,16 @@ bool Builder::Plan() {
                         files.end());
         }
     }
-    // Windows finds names without regard to letter case: two names that differ only in
-    // case are one file there.
-    std::map<std::string, const TreeFile*> old_files, new_files;
-    std::map<std::string, std::string> old_folders, new_folders;
-    for (const std::string& f : old_tree_.folders) old_folders[FoldName(f)] = f;
-    for (const std::string& f : new_tree_.folders) new_folders[FoldName(f)] = f;
+}
+
+// Windows finds names without regard to letter case: two names that differ only in case
+// are one file there, and are refused.
+bool Builder::IndexByFoldedName(FoldedIndex* index) {
+    const size_t before = errors_->size();
+    for (const std::string& f : old_tree_.folders) index->old_folders[FoldName(f)] = f;
+    for (const std::string& f : new_tree_.folders) index->new_folders[FoldName(f)] = f;
     for (auto* tree : {&old_tree_, &new_tree_}) {
-        auto& files = tree == &old_tree_ ? old_files : new_files;
+        auto& files = tree == &old_tree_ ? index->old_files : index->new_files;
         const std::string& root = tree == &old_tree_ ? options_.old_dir : options_.new_dir;
         for (const TreeFile& f : tree->files) {
             auto inserted = files.emplace(FoldName(f.name), &f);
@@ -302,35 +352,39 @@ bool Builder::Plan() {
                                    " differ only in letter case; a Windows folder holds only one of them");
         }
     }
-    if (errors_->size() != before) return false;
+    return errors_->size() == before;
+}
 
+Builder::Planned& Builder::AddPlanned(uint8_t op, const std::string& name, const TreeFile* old_file,
+                                      const TreeFile* new_file) {
     const EntryPolicy defaults{static_cast<uint8_t>(options_.warning_policy), static_cast<uint8_t>(options_.error_policy), ""};
-    struct Planned {
-        EntryRecord record;
-        const TreeFile* old_file = nullptr;
-        const TreeFile* new_file = nullptr;
-        bool same_content = false;
-    };
-    std::vector<Planned> removes, others;
-    auto make = [&](uint8_t op, const std::string& name, const TreeFile* old_file, const TreeFile* new_file) {
-        Planned p;
-        p.record.operation = op;
-        p.record.name = name;
-        const EntryPolicy policy = PolicyFor(rules_, name, defaults);
-        p.record.warning_policy = policy.warning_policy;
-        p.record.error_policy = policy.error_policy;
-        p.record.description = policy.description;
-        p.old_file = old_file;
-        p.new_file = new_file;
-        (op == kOpRemove ? removes : others).push_back(p);
-    };
-    for (const auto& [key, nf] : new_files) {
-        auto it = old_files.find(key);
-        if (it == old_files.end()) {
-            if (old_folders.count(key) != 0)
+    Planned p;
+    p.record.operation = op;
+    p.record.name = name;
+    const EntryPolicy policy = PolicyFor(rules_, name, defaults);
+    p.record.warning_policy = policy.warning_policy;
+    p.record.error_policy = policy.error_policy;
+    p.record.description = policy.description;
+    p.old_file = old_file;
+    p.new_file = new_file;
+    std::vector<Planned>& list = op == kOpRemove ? removes_ : others_;
+    list.push_back(p);
+    return list.back();
+}
+
+// Pairs the files of both trees: a file only in the new tree is added, one in both is
+// updated unless contents and time stamp are the same, one only in the old tree is
+// removed. A file that takes the place of a folder, and files that cannot be compared,
+// are errors.
+void Builder::PairFiles(const FoldedIndex& index) {
+    std::string error;
+    for (const auto& [key, nf] : index.new_files) {
+        auto it = index.old_files.find(key);
+        if (it == index.old_files.end()) {
+            if (index.old_folders.count(key) != 0)
                 errors_->push_back(nf->name + " is a folder in " + options_.old_dir + " and a file in " + options_.new_dir +
                                    "; a package cannot remove folders, so it cannot express this");
-            make(kOpAdd, nf->name, nullptr, nf);
+            AddPlanned(kOpAdd, nf->name, nullptr, nf);
             continue;
         }
         const TreeFile* of = it->second;
@@ -346,40 +400,46 @@ bool Builder::Plan() {
                      "unchanged files, so the old spelling stays");
             continue;
         }
-        make(kOpUpdate, nf->name, of, nf);
-        others.back().same_content = same;
+        AddPlanned(kOpUpdate, nf->name, of, nf).same_content = same;
     }
-    for (const auto& [key, of] : old_files)
-        if (new_files.count(key) == 0) make(kOpRemove, of->name, of, nullptr);
+    for (const auto& [key, of] : index.old_files)
+        if (index.new_files.count(key) == 0) AddPlanned(kOpRemove, of->name, of, nullptr);
+}
 
-    // A file that becomes a folder: its Remove must come before the Adds inside the
-    // folder, because the applicator commits in table order and creates the folders of
-    // added files. Removes therefore come first. (Such an old file is always removed: the
-    // same exclusions apply to both trees, so it cannot be left out while the files in
-    // the new folder are kept.)
+// A file that becomes a folder: its Remove must come before the Adds inside the folder,
+// because the applicator commits in table order and creates the folders of added files.
+// Removes therefore come first. (Such an old file is always removed: the same exclusions
+// apply to both trees, so it cannot be left out while the files in the new folder are
+// kept.)
+void Builder::SortPlanned() {
     auto by_name = [](const Planned& a, const Planned& b) { return FoldName(a.record.name) < FoldName(b.record.name); };
-    std::sort(removes.begin(), removes.end(), by_name);
-    std::sort(others.begin(), others.end(), by_name);
+    std::sort(removes_.begin(), removes_.end(), by_name);
+    std::sort(others_.begin(), others_.end(), by_name);
+}
 
-    // Warnings about folders the format cannot create or remove.
+// Warnings about folders the format cannot create or remove.
+void Builder::WarnAboutFolders(const FoldedIndex& index) {
     std::map<std::string, bool> new_parents;
-    for (const auto& [key, nf] : new_files)
+    for (const auto& [key, nf] : index.new_files)
         for (size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1))
             new_parents[key.substr(0, cut)] = true;
-    for (const auto& [key, name] : new_folders)
-        if (old_folders.count(key) == 0 && new_parents.count(key) == 0)
+    for (const auto& [key, name] : index.new_folders)
+        if (index.old_folders.count(key) == 0 && new_parents.count(key) == 0)
             Warn("the empty folder " + name + " is not created by the package (only folders of added files are)");
-    for (const auto& [key, name] : old_folders)
-        if (new_folders.count(key) == 0 && new_files.count(key) == 0)
+    for (const auto& [key, name] : index.old_folders)
+        if (index.new_folders.count(key) == 0 && index.new_files.count(key) == 0)
             Warn("the folder " + name + " is not in the new version; the package removes its files but leaves the folder");
+}
 
-    // Limits of the format, identities.
-    const size_t count = removes.size() + others.size();
+// Adds an error for every limit of the format the planned entries break: their number,
+// their names, files of 4 GiB. Returns whether some name is longer than kLongName.
+bool Builder::CheckLimits() {
+    const size_t count = removes_.size() + others_.size();
     if (count > static_cast<size_t>(kMaxEntries))
         errors_->push_back(std::to_string(count) + " files differ; a package holds at most " +
                            std::to_string(kMaxEntries) + " entries");
     bool long_name = false;
-    for (std::vector<Planned>* list : {&removes, &others}) {
+    for (std::vector<Planned>* list : {&removes_, &others_}) {
         for (Planned& p : *list) {
             const std::string problem = PackageNameProblem(p.record.name);
             if (!problem.empty()) errors_->push_back(p.record.name + ": " + problem);
@@ -390,43 +450,40 @@ bool Builder::Plan() {
             }
         }
     }
-    if (errors_->size() != before) return false;
-    if (long_name)
-        Warn("some entry names are longer than " + std::to_string(kLongName) +
-             " characters; the target folder and a name together must stay within 259 characters");
+    return long_name;
+}
 
-    for (std::vector<Planned>* list : {&removes, &others}) {
-        for (Planned& p : *list) {
-            bool ok = true;
-            if (HasOldIdentity(p.record.operation)) ok = ReadIdentity(*p.old_file, &p.record.old_identity, errors_) && ok;
-            if (HasNewIdentity(p.record.operation)) ok = ReadIdentity(*p.new_file, &p.record.new_identity, errors_) && ok;
-            if (!ok) continue;
-            CheckEntry check;
-            check.operation = p.record.operation;
-            check.name = p.record.name;
-            check.old_path = p.old_file ? p.old_file->path : "";
-            check.new_path = p.new_file ? p.new_file->path : "";
-            check.new_identity = p.record.new_identity;
-            check_entries_.push_back(check);
-            if (p.record.operation != kOpRemove) {
-                ScriptJob job;
-                job.entry = entries_.size();
-                job.old_file = p.old_file;
-                job.new_file = p.new_file;
-                job.same_content = p.same_content;
-                job.memory = MemoryEstimate(job, options_.memory_limit);
-                jobs_.push_back(job);
-                progress_total_ += p.new_file->size;
-            }
-            switch (p.record.operation) {
-                case kOpAdd: ++summary_->adds; break;
-                case kOpUpdate: ++summary_->updates; break;
-                default: ++summary_->removes; break;
-            }
-            entries_.push_back(p.record);
-        }
+// Reads the identities of a planned entry and records it: in the entry table, in the
+// check's list and, for an Add or Update, as a script job. An entry whose identities
+// cannot be read adds an error and is left out.
+void Builder::RecordEntry(Planned& p) {
+    bool ok = true;
+    if (HasOldIdentity(p.record.operation)) ok = ReadIdentity(*p.old_file, &p.record.old_identity, errors_) && ok;
+    if (HasNewIdentity(p.record.operation)) ok = ReadIdentity(*p.new_file, &p.record.new_identity, errors_) && ok;
+    if (!ok) return;
+    CheckEntry check;
+    check.operation = p.record.operation;
+    check.name = p.record.name;
+    check.old_path = p.old_file ? p.old_file->path : "";
+    check.new_path = p.new_file ? p.new_file->path : "";
+    check.new_identity = p.record.new_identity;
+    check_entries_.push_back(check);
+    if (p.record.operation != kOpRemove) {
+        ScriptJob job;
+        job.entry = entries_.size();
+        job.old_file = p.old_file;
+        job.new_file = p.new_file;
+        job.same_content = p.same_content;
+        job.memory = MemoryEstimate(job, options_.memory_limit);
+        jobs_.push_back(job);
+        progress_total_ += p.new_file->size;
     }
-    return errors_->size() == before;
+    switch (p.record.operation) {
+        case kOpAdd: ++summary_->adds; break;
+        case kOpUpdate: ++summary_->updates; break;
+        default: ++summary_->removes; break;
+    }
+    entries_.push_back(p.record);
 }
 
 void Builder::Progress(const std::string& name, uint64_t add) {
