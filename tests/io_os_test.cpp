@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <thread>
 
+#include "io/fault_injection.h"
 #include "io/os.h"
 #include "support/test_util.h"
 
@@ -350,6 +352,26 @@ TEST(OsStamp, StampsAreLocalTime) {
         EXPECT_EQ(back.tm_min, w.mi);
         EXPECT_EQ(back.tm_sec, w.s);
     }
+}
+
+// The package builder's threads go through the OS layer at the same time: every call is
+// counted, and exactly the armed call fails, whichever thread makes it.
+TEST(OsFaults, CountsHoldAcrossThreads) {
+    constexpr int kThreads = 4, kCalls = 500000;
+    os::InjectFault(os::FaultKind::kRead, kThreads * kCalls / 2);
+    std::atomic<int> hits{0}, ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            for (++ready; ready < kThreads;) std::this_thread::yield();  // all start together
+            for (int i = 0; i < kCalls; ++i)
+                if (os::FaultHits(os::FaultKind::kRead)) ++hits;
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(os::FaultCalls(os::FaultKind::kRead), static_cast<uint32_t>(kThreads * kCalls));
+    EXPECT_EQ(hits.load(), 1);
+    EXPECT_EQ(os::FaultCalls(os::FaultKind::kWrite), 0u);
+    os::InjectFault(os::FaultKind::kCount, 0);
 }
 
 }  // namespace
