@@ -1,5 +1,5 @@
-// The package builder: tree comparison, entry planning and limits, the scripts (two files
-// at a time), writing and the self-check.
+// The package builder: tree comparison, entry planning and limits, the scripts (made side
+// by side by a worker pool), writing and the self-check.
 #include "builder/builder.h"
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 #include "builder/match_index.h"
 #include "builder/policy.h"
 #include "builder/tree.h"
+#include "builder/worker_pool.h"
 #include "io/os.h"
 #include "package/deflate_whole.h"
 #include "package/entry_name.h"
@@ -71,9 +72,14 @@ public:
         if (!path_.empty()) {
             if (!Put(data, n)) failed_ = true;
         } else {
+            // Grown by hand so that the buffer never outgrows kSpoolInMemory.
+            if (bytes_.capacity() < bytes_.size() + n)
+                bytes_.reserve(std::min(kSpoolInMemory, std::max(2 * bytes_.capacity(), bytes_.size() + n)));
             bytes_.insert(bytes_.end(), data, data + n);
         }
     }
+    // The memory the spool holds: at most kSpoolInMemory, and at most twice its bytes.
+    uint64_t BytesInMemory() const { return bytes_.capacity(); }
     // Hands everything to the writer; false when the spool could not be kept.
     bool ReplayInto(PackageFileWriter& writer) {
         if (failed_) return false;
@@ -135,13 +141,30 @@ private:
     bool failed_ = false;
 };
 
-// What diffing a job takes, as DiffFiles chooses its index.
+// What diffing a job takes when DiffFiles is handed `limit`, as DiffFiles chooses its
+// index: the old file, its suffix array and a segment of the new file, or else the
+// block-hash index, its page cache and the segment. Every job is handed the whole memory
+// limit, whatever else runs beside it, so that the index a file gets (and with it the
+// package) does not depend on the number of threads; the worker pool keeps the sum of
+// the estimates within the limit.
 uint64_t MemoryEstimate(const ScriptJob& job, uint64_t limit) {
     if (job.old_file == nullptr || job.old_file->size == 0 || job.same_content) return 4u << 20;
     const uint64_t segment = std::min<uint64_t>(DiffSettings().segment_bytes, job.new_file->size);
     const uint64_t in_memory = job.old_file->size + SuffixMatcher::IndexBytes(job.old_file->size) + segment + (48u << 20);
     return in_memory <= limit ? in_memory : limit / 4 + std::min<uint64_t>(64u << 20, limit / 8) + segment;
 }
+
+// What a job's script may hold in memory while it waits in a spool: the spool's limit,
+// or less for a small file (a script takes at most 3 bytes and an End per new byte, a
+// one-byte literal with its command, and a spool's buffer at most twice what it holds).
+uint64_t SpoolAllowance(const ScriptJob& job) { return std::min<uint64_t>(kSpoolInMemory, 6 * job.new_file->size + 64); }
+
+// What became of one script job made by the worker pool.
+struct JobResult {
+    std::unique_ptr<Spool> spool;  // the script, when it was made out of turn
+    bool ok = false;
+    std::string error;
+};
 
 bool ReadText(const std::string& path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
@@ -228,7 +251,10 @@ private:
     bool CheckLimits();
     void RecordEntry(Planned& p);
     bool Write(const std::string& part);
-    bool MakeScript(const ScriptJob& job, uint64_t memory_limit, const ScriptSink& sink, std::string* error);
+    bool WriteScripts(PackageFileWriter& writer, std::string* error);
+    uint64_t RunJob(size_t j, bool in_turn, PackageFileWriter& writer, JobResult* result);
+    bool MakeScript(const ScriptJob& job, const ScriptSink& sink, std::string* error);
+    uint64_t WriterHold() const;
     void Progress(const std::string& name, uint64_t add);
     void Warn(const std::string& text) {
         std::lock_guard<std::mutex> lock(observer_mutex_);
@@ -264,6 +290,9 @@ bool Builder::CheckOptions() {
                            ": the applicator reads format versions 0 to " + std::to_string(kMaxFormatVersion));
     if (options_.compression < 0 || options_.compression > kMaxCompressionLevel)
         errors_->push_back("the compression level must be 1 to " + std::to_string(kMaxCompressionLevel));
+    if (options_.threads < 1 || options_.threads > kMaxBuildThreads)
+        errors_->push_back("the number of threads must be 1 to " + std::to_string(kMaxBuildThreads) + " (got " +
+                           std::to_string(options_.threads) + ")");
     for (int policy : {options_.warning_policy, options_.error_policy})
         if (policy < 0 || policy > 3) errors_->push_back("policies are 0, 1, 2 or 3 (got " + std::to_string(policy) + ")");
     if (options_.title.size() > static_cast<size_t>(kTitleSize - 1))
@@ -492,9 +521,10 @@ void Builder::Progress(const std::string& name, uint64_t add) {
     observer_->Progress(name, progress_done_, progress_total_);
 }
 
-bool Builder::MakeScript(const ScriptJob& job, uint64_t memory_limit, const ScriptSink& sink, std::string* error) {
+// Makes the script of one job into `sink`; any thread may run it.
+bool Builder::MakeScript(const ScriptJob& job, const ScriptSink& sink, std::string* error) {
     DiffSettings settings;
-    settings.memory_limit = memory_limit;
+    settings.memory_limit = options_.memory_limit;
     settings.force_block_index = options_.force_block_index;
     settings.same_content = job.same_content;
     const std::string& name = entries_[job.entry].name;
@@ -515,14 +545,15 @@ bool Builder::MakeScript(const ScriptJob& job, uint64_t memory_limit, const Scri
     return ok;
 }
 
-// Writes header and scripts in table order. The job with the largest old file may run on
-// a second thread when it and the others fit the memory limit side by side; scripts that
-// are ready before the writer reaches them wait in spools.
+// What the package writer holds of the package at the strongest levels, which compress it
+// whole at the end (twice, while it is compressed): a part of the memory limit, beside the
+// file pairs being diffed.
+uint64_t Builder::WriterHold() const { return std::min<uint64_t>(PackageFileWriter::kWholeLimit, options_.memory_limit / 8); }
+
+// Writes the header and the scripts in table order, and finishes the package file.
 bool Builder::Write(const std::string& part) {
     PackageFileWriter writer;
-    // The strongest levels hold the package until the end (twice, while it is compressed):
-    // a part of the memory limit, beside the file pairs being diffed.
-    writer.SetWholeLimit(static_cast<size_t>(std::min<uint64_t>(PackageFileWriter::kWholeLimit, options_.memory_limit / 8)));
+    writer.SetWholeLimit(static_cast<size_t>(WriterHold()));
     std::string error;
     if (!writer.Open(part.c_str(), options_.compression, &error)) {
         errors_->push_back(error);
@@ -534,70 +565,7 @@ bool Builder::Write(const std::string& part) {
     header.description = description_;
     writer.WriteHeader(header, entries_);
     observer_->Stage("Making the rebuild scripts");
-
-    size_t background = jobs_.size();
-    if (options_.threads > 1 && jobs_.size() > 1) {
-        size_t largest = 0;
-        for (size_t j = 1; j < jobs_.size(); ++j)
-            if (jobs_[j].memory > jobs_[largest].memory) largest = j;
-        if (jobs_[largest].old_file != nullptr && jobs_[largest].memory <= options_.memory_limit / 2)
-            background = largest;
-    }
-    Spool background_spool;
-    std::string background_error;
-    bool background_ok = true;
-    std::thread worker;
-    uint64_t main_limit = options_.memory_limit;
-    if (background < jobs_.size()) {
-        main_limit -= jobs_[background].memory;
-        worker = std::thread([&] {
-            try {
-                background_ok = MakeScript(jobs_[background], options_.memory_limit - main_limit,
-                                           [&](const uint8_t* d, size_t n) { background_spool.Write(d, n); },
-                                           &background_error);
-            } catch (const std::bad_alloc&) {
-                background_ok = false;
-                background_error = "out of memory; try a lower --memory-limit";
-            }
-        });
-    }
-    // The worker is joined on every way out, exceptions included.
-    struct Joiner {
-        std::thread& t;
-        ~Joiner() {
-            if (t.joinable()) t.join();
-        }
-    } joiner{worker};
-    std::vector<std::unique_ptr<Spool>> waiting;  // scripts after the background job
-    bool ok = true;
-    for (size_t j = 0; j < jobs_.size() && ok; ++j) {
-        if (j == background) continue;
-        if (worker.joinable() && j > background) {
-            waiting.emplace_back(new Spool());
-            Spool* spool = waiting.back().get();
-            ok = MakeScript(jobs_[j], main_limit, [spool](const uint8_t* d, size_t n) { spool->Write(d, n); }, &error);
-        } else {
-            ok = MakeScript(jobs_[j], main_limit, [&writer](const uint8_t* d, size_t n) { writer.WriteBytes(d, n); },
-                            &error);
-        }
-    }
-    if (worker.joinable()) {
-        worker.join();
-        if (ok && !background_ok) {
-            ok = false;
-            error = background_error;
-        }
-        if (ok && !background_spool.ReplayInto(writer)) {
-            ok = false;
-            error = "cannot keep a script aside in a temporary file";
-        }
-        for (size_t w = 0; ok && w < waiting.size(); ++w) {
-            if (!waiting[w]->ReplayInto(writer)) {
-                ok = false;
-                error = "cannot keep a script aside in a temporary file";
-            }
-        }
-    }
+    bool ok = WriteScripts(writer, &error);
     summary_->plain_bytes = writer.PlainBytesWritten();
     std::string finish_error;
     if (!writer.Finish(&finish_error) && ok) {
@@ -606,6 +574,55 @@ bool Builder::Write(const std::string& part) {
     }
     if (!ok) errors_->push_back(error);
     return ok;
+}
+
+// Makes the scripts with options_.threads threads, as many side by side as the memory
+// limit allows, and hands them to the writer in table order: a job run in its turn writes
+// into the package as it goes, one made ahead of its turn waits in a spool.
+bool Builder::WriteScripts(PackageFileWriter& writer, std::string* error) {
+    std::vector<uint64_t> estimates;
+    for (const ScriptJob& job : jobs_) estimates.push_back(job.memory + SpoolAllowance(job));
+    const uint64_t hold = options_.compression > kZlibMaxLevel ? WriterHold() : 0;
+    WorkerPool pool(options_.threads, options_.memory_limit - hold);
+    std::vector<JobResult> results(jobs_.size());
+    auto run = [&](size_t j, bool in_turn) { return RunJob(j, in_turn, writer, &results[j]); };
+    auto deliver = [&](size_t j) {
+        JobResult& result = results[j];
+        if (!result.ok) {
+            *error = result.error;
+            return false;
+        }
+        if (result.spool && !result.spool->ReplayInto(writer)) {
+            *error = "cannot keep a script aside in a temporary file";
+            return false;
+        }
+        result.spool.reset();
+        return true;
+    };
+    return pool.Run(estimates, run, deliver);
+}
+
+// Makes the script of job j into the package (in turn) or into a spool of its own. Runs
+// on any of the pool's threads and never throws. Returns the bytes the spool holds.
+uint64_t Builder::RunJob(size_t j, bool in_turn, PackageFileWriter& writer, JobResult* result) {
+    try {
+        ScriptSink sink;
+        if (in_turn) {
+            sink = [&writer](const uint8_t* d, size_t n) { writer.WriteBytes(d, n); };
+        } else {
+            result->spool.reset(new Spool());
+            Spool* spool = result->spool.get();
+            sink = [spool](const uint8_t* d, size_t n) { spool->Write(d, n); };
+        }
+        result->ok = MakeScript(jobs_[j], sink, &result->error);
+    } catch (const std::bad_alloc&) {
+        result->ok = false;
+        result->error = "out of memory; try a lower --memory-limit";
+    } catch (const std::exception& e) {
+        result->ok = false;
+        result->error = e.what();
+    }
+    return result->spool ? result->spool->BytesInMemory() : 0;
 }
 
 bool Builder::Run() {
@@ -646,6 +663,11 @@ bool Builder::Run() {
 }
 
 }  // namespace
+
+int DefaultBuildThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();  // 0 when unknown
+    return static_cast<int>(std::min<unsigned>(std::max(cores, 1u), kMaxBuildThreads));
+}
 
 std::string StoredDescription(const std::string& text) {
     std::string out;
