@@ -374,4 +374,79 @@ TEST(OsFaults, CountsHoldAcrossThreads) {
     os::InjectFault(os::FaultKind::kCount, 0);
 }
 
+#ifndef _WIN32
+// Sets TMPDIR for the life of the object (unset when `value` is null) and restores it.
+class TmpDirScope {
+public:
+    explicit TmpDirScope(const char* value) {
+        const char* saved = std::getenv("TMPDIR");
+        had_ = saved != nullptr;
+        if (had_) saved_ = saved;
+        if (value != nullptr)
+            setenv("TMPDIR", value, 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    ~TmpDirScope() {
+        if (had_)
+            setenv("TMPDIR", saved_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    TmpDirScope(const TmpDirScope&) = delete;
+    TmpDirScope& operator=(const TmpDirScope&) = delete;
+
+private:
+    bool had_;
+    std::string saved_;
+};
+#endif
+
+TEST(OsBuilderCalls, TemporaryFolderIsAFolderEndingInASeparator) {
+    std::string folder;
+    ASSERT_TRUE(os::TemporaryFolder(&folder));
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(os::IsSeparator(folder.back())) << folder;
+    const uint32_t attributes = os::GetAttributes(folder.c_str());
+    EXPECT_TRUE(attributes != os::kInvalidAttributes && (attributes & os::kAttrDirectory) != 0) << folder;
+#ifndef _WIN32
+    // TMPDIR names it; unset or empty, /tmp does; a TMPDIR that is not a folder is refused.
+    TempDir dir;
+    WriteFileText(dir / "file", "not a folder");
+    {
+        TmpDirScope scope(dir.Path().c_str());
+        ASSERT_TRUE(os::TemporaryFolder(&folder));
+        EXPECT_EQ(folder, dir.Path() + "/");
+    }
+    for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+        TmpDirScope scope(value);
+        ASSERT_TRUE(os::TemporaryFolder(&folder));
+        EXPECT_EQ(folder, "/tmp/");
+    }
+    for (const std::string& bad : {dir / "missing", dir / "file"}) {
+        TmpDirScope scope(bad.c_str());
+        folder = "unchanged";
+        EXPECT_FALSE(os::TemporaryFolder(&folder)) << bad;
+        EXPECT_EQ(folder, "unchanged");
+    }
+#endif
+}
+
+TEST(OsBuilderCalls, SameFileComparesIdentitiesNotSpellings) {
+    TempDir dir;
+    WriteFileText(dir / "sub/file.txt", "same");
+    WriteFileText(dir / "other.txt", "same");
+    const std::string file = dir / "sub/file.txt";
+    EXPECT_TRUE(os::SameFile(file.c_str(), file.c_str()));
+    EXPECT_TRUE(os::SameFile(file.c_str(), (dir / "sub/../sub/file.txt").c_str()));
+    EXPECT_TRUE(os::SameFile((dir / "SUB/File.TXT").c_str(), file.c_str())) << "letter case";
+    EXPECT_FALSE(os::SameFile(file.c_str(), (dir / "other.txt").c_str())) << "the same contents, another file";
+    EXPECT_FALSE(os::SameFile(file.c_str(), (dir / "missing.txt").c_str()));
+    EXPECT_FALSE(os::SameFile((dir / "missing.txt").c_str(), (dir / "missing.txt").c_str()));
+    EXPECT_TRUE(os::SameFile((dir / "sub").c_str(), (dir / "sub/.").c_str())) << "folders too";
+    if (!IsPosix()) return;
+    fs::create_hard_link(file, dir / "hard.txt");
+    EXPECT_TRUE(os::SameFile((dir / "hard.txt").c_str(), file.c_str())) << "another link to the file";
+}
+
 }  // namespace
