@@ -4,14 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
-#include <system_error>
 #include <thread>
 
 #include "apply/identity.h"
@@ -19,6 +16,7 @@
 #include "builder/file_diff.h"
 #include "builder/match_index.h"
 #include "builder/policy.h"
+#include "builder/scoped_file.h"
 #include "builder/tree.h"
 #include "builder/worker_pool.h"
 #include "io/os.h"
@@ -26,8 +24,6 @@
 #include "package/entry_name.h"
 #include "package/package.h"
 #include "package/writer.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -37,6 +33,15 @@ constexpr uint64_t kFourGiB = 1ull << 32;
 constexpr size_t kLongName = 200;
 // Script bytes held in memory before a spool moves to a temporary file.
 constexpr size_t kSpoolInMemory = 16u << 20;
+
+// Deletes a file of the builder's own (the ".part" file, a spool). A second try follows a
+// short pause: on Windows a virus scanner or the indexer often holds a file that has just
+// been written open for a moment. False when the file is still there.
+bool DeleteOwnFile(const std::string& path) {
+    if (os::DeleteFile(path.c_str()) || os::GetAttributes(path.c_str()) == os::kInvalidAttributes) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return os::DeleteFile(path.c_str()) || os::GetAttributes(path.c_str()) == os::kInvalidAttributes;
+}
 
 // One Add or Update entry whose script is made, with the files behind it.
 struct ScriptJob {
@@ -56,8 +61,8 @@ public:
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
     ~Spool() {
-        if (file_ != os::kInvalidHandle) os::CloseFile(file_);
-        if (!path_.empty()) os::DeleteFile(path_.c_str());
+        file_.Close();
+        if (!path_.empty()) DeleteOwnFile(path_);
     }
     void Write(const uint8_t* data, size_t n) {
         if (failed_) return;
@@ -87,13 +92,13 @@ public:
             writer.WriteBytes(bytes_.data(), bytes_.size());
             return true;
         }
-        os::CloseFile(file_);
-        file_ = os::OpenFile(path_.c_str(), os::kModeRead);
-        if (file_ == os::kInvalidHandle) return false;
+        file_.Close();  // before it is opened again: the writing handle shares nothing
+        file_.Reset(os::OpenFile(path_.c_str(), os::kModeRead));
+        if (!file_.ok()) return false;
         std::vector<uint8_t> buffer(1u << 20);
         for (;;) {
             uint32_t got = 0;
-            if (!os::ReadFile(file_, buffer.data(), static_cast<uint32_t>(buffer.size()), &got)) return false;
+            if (!os::ReadFile(file_.get(), buffer.data(), static_cast<uint32_t>(buffer.size()), &got)) return false;
             if (got == 0) return true;
             writer.WriteBytes(buffer.data(), got);
         }
@@ -104,19 +109,13 @@ private:
     // be created there.
     bool CreateTemporary() {
         static std::atomic<uint32_t> counter{0};
-        std::error_code ec;
-        const fs::path folder = fs::temp_directory_path(ec);
-        if (ec) return false;
+        std::string folder;
+        if (!os::TemporaryFolder(&folder)) return false;
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string name = "ambrel-spool-" + std::to_string(os::TickCount()) + "-" + std::to_string(counter++) + ".tmp";
-            std::string path;
-            try {
-                path = (folder / name).string();
-            } catch (const std::exception&) {  // a folder name the 8-bit code page cannot spell
-                return false;
-            }
-            file_ = os::OpenFile(path.c_str(), os::kModeCreateNew);
-            if (file_ != os::kInvalidHandle) {
+            const std::string path =
+                folder + "ambrel-spool-" + std::to_string(os::TickCount()) + "-" + std::to_string(counter++) + ".tmp";
+            file_.Reset(os::OpenFile(path.c_str(), os::kModeCreateNew));
+            if (file_.ok()) {
                 path_ = path;
                 return true;
             }
@@ -128,7 +127,7 @@ private:
         while (n > 0) {
             const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(n, 1u << 30));
             uint32_t put = 0;
-            if (!os::WriteFile(file_, data, chunk, &put) || put != chunk) return false;
+            if (!os::WriteFile(file_.get(), data, chunk, &put) || put != chunk) return false;
             data += chunk;
             n -= chunk;
         }
@@ -137,7 +136,7 @@ private:
 
     std::vector<uint8_t> bytes_;
     std::string path_;  // the temporary file, once there is one
-    os::FileHandle file_ = os::kInvalidHandle;
+    ScopedFile file_;
     bool failed_ = false;
 };
 
@@ -166,13 +165,18 @@ struct JobResult {
     std::string error;
 };
 
+// Reads a whole text file (the policy file); false when it cannot be opened or read.
 bool ReadText(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    *text = s.str();
-    return !in.bad();
+    ScopedFile file(os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead));
+    if (!file.ok()) return false;
+    text->clear();
+    std::vector<char> buffer(64u << 10);
+    for (;;) {
+        uint32_t got = 0;
+        if (!os::ReadFile(file.get(), buffer.data(), static_cast<uint32_t>(buffer.size()), &got)) return false;
+        if (got == 0) return true;
+        text->append(buffer.data(), got);
+    }
 }
 
 // The old and new identity of an entry, read as the applicator reads them.
@@ -192,27 +196,16 @@ bool ReadIdentity(const TreeFile& file, FileIdentity* id, std::vector<std::strin
 // The MS-DOS time stamp of a file (0 when it cannot be read), as identities hold it.
 uint32_t FileStamp(const std::string& path) {
     uint32_t stamp = 0;
-    os::FileHandle h = os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead);
-    if (h != os::kInvalidHandle) {
-        if (!os::GetFileStamp(h, &stamp)) stamp = 0;
-        os::CloseFile(h);
-    }
+    ScopedFile file(os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead));
+    if (file.ok() && !os::GetFileStamp(file.get(), &stamp)) stamp = 0;
     return stamp;
 }
 
-// The name of `path` relative to the folder `root` with "\" separators, or "" when it
-// does not lie inside it.
-std::string RelativeName(const std::string& root, const std::string& path) {
-    std::error_code ec;
-    const fs::path r = fs::weakly_canonical(root, ec);
-    if (ec) return "";
-    const fs::path p = fs::weakly_canonical(path, ec);
-    if (ec) return "";
-    const fs::path rel = p.lexically_relative(r);
-    if (rel.empty() || *rel.begin() == "..") return "";
-    std::string name;
-    for (const fs::path& part : rel) name += (name.empty() ? "" : "\\") + part.string();
-    return name;
+// The last name of a path, after its last separator.
+std::string LastName(const std::string& path) {
+    size_t cut = path.size();
+    while (cut > 0 && !os::IsSeparator(path[cut - 1])) --cut;
+    return path.substr(cut);
 }
 
 class Builder {
@@ -255,6 +248,9 @@ private:
     uint64_t RunJob(size_t j, bool in_turn, PackageFileWriter& writer, JobResult* result);
     bool MakeScript(const ScriptJob& job, const ScriptSink& sink, std::string* error);
     uint64_t WriterHold() const;
+    bool Check(const std::string& part);
+    bool MeasurePackage(const std::string& part);
+    bool PutInPlace(const std::string& part);
     void Progress(const std::string& name, uint64_t add);
     void Warn(const std::string& text) {
         std::lock_guard<std::mutex> lock(observer_mutex_);
@@ -350,16 +346,19 @@ bool Builder::ScanTrees() {
 }
 
 // The package itself (or its unfinished ".part") never goes into a package, also when it
-// is written into one of the folders.
+// is written into one of the folders: a file of the trees that is the output file, or a
+// ".part" left by an earlier run, is left out. Files of the same name are compared by
+// identity, so that every spelling of the output path is recognised.
 void Builder::DropOwnPackage() {
-    for (auto* tree : {&old_tree_, &new_tree_}) {
-        const std::string& root = tree == &old_tree_ ? options_.old_dir : options_.new_dir;
-        for (const std::string& own : {options_.output, options_.output + ".part"}) {
-            const std::string name = RelativeName(root, own);
-            if (name.empty()) continue;
+    for (const std::string& own : {options_.output, options_.output + ".part"}) {
+        const std::string name = FoldName(LastName(own));
+        for (Tree* tree : {&old_tree_, &new_tree_}) {
             auto& files = tree->files;
             files.erase(std::remove_if(files.begin(), files.end(),
-                                       [&](const TreeFile& f) { return FoldName(f.name) == FoldName(name); }),
+                                       [&](const TreeFile& f) {
+                                           return FoldName(LastName(f.name)) == name &&
+                                                  os::SameFile(f.path.c_str(), own.c_str());
+                                       }),
                         files.end());
         }
     }
@@ -625,41 +624,60 @@ uint64_t Builder::RunJob(size_t j, bool in_turn, PackageFileWriter& writer, JobR
     return result->spool ? result->spool->BytesInMemory() : 0;
 }
 
+// Writes the package as OUTPUT.part, checks it, and only then puts it in the place of
+// OUTPUT. On any failure the ".part" is deleted and OUTPUT is left as it was.
 bool Builder::Run() {
     // Problems with the options and with the trees are reported together.
     const bool options_ok = CheckOptions();
     if (!Plan() || !options_ok) return false;
     const std::string part = options_.output + ".part";
-    std::error_code ec;
-    bool ok = Write(part);
-    if (ok && options_.check) {
-        observer_->Stage("Checking the package by applying it to a copy of the old files");
-        std::string scratch = options_.scratch_folder;
-        if (scratch.empty()) scratch = fs::temp_directory_path(ec).string();
-        std::string error;
-        ok = CheckPackage(part, check_entries_, scratch, &error);
-        if (!ok) errors_->push_back("the check of the package failed: " + error);
-        summary_->checked = ok;
-    }
-    if (ok) {
-        fs::rename(part, options_.output, ec);
-        if (ec) {
-            // Where renaming does not replace an existing file.
-            std::error_code ec2;
-            fs::remove(options_.output, ec2);
-            fs::rename(part, options_.output, ec);
-        }
-        if (ec) {
-            errors_->push_back("cannot write " + options_.output + ": " + ec.message());
-            ok = false;
-        }
-    }
-    if (!ok) {
-        fs::remove(part, ec);
+    const bool ok = Write(part) && Check(part) && MeasurePackage(part) && PutInPlace(part);
+    if (!ok && !DeleteOwnFile(part)) errors_->push_back("cannot delete the unfinished package " + part);
+    return ok;
+}
+
+// Applies the package to a scratch copy of the old files (unless --no-check).
+bool Builder::Check(const std::string& part) {
+    if (!options_.check) return true;
+    observer_->Stage("Checking the package by applying it to a copy of the old files");
+    std::string scratch = options_.scratch_folder;
+    if (scratch.empty() && !os::TemporaryFolder(&scratch)) {
+        errors_->push_back("the check needs a scratch folder, but the system's temporary folder cannot be found "
+                           "(or use --no-check)");
         return false;
     }
-    summary_->package_bytes = fs::file_size(options_.output, ec);
+    std::string error, left_behind;
+    const bool ok = CheckPackage(part, check_entries_, scratch, &error, &left_behind);
+    if (!left_behind.empty()) Warn("the check's scratch folder " + left_behind + " could not be deleted");
+    if (!ok) errors_->push_back("the check of the package failed: " + error);
+    summary_->checked = ok;
+    return ok;
+}
+
+// The size of the finished package, for the summary.
+bool Builder::MeasurePackage(const std::string& part) {
+    ScopedFile file(os::OpenFile(part.c_str(), os::kModeRead | os::kShareRead));
+    const int64_t size = file.ok() ? os::FileSize(file.get()) : -1;
+    if (size < 0) {
+        errors_->push_back("cannot read back the size of the package written to " + part);
+        return false;
+    }
+    summary_->package_bytes = static_cast<uint64_t>(size);
     return true;
+}
+
+// Puts the finished package in the place of OUTPUT in one step; an existing OUTPUT stays
+// as it was when that fails.
+bool Builder::PutInPlace(const std::string& part) {
+    if (os::ReplaceFile(part.c_str(), options_.output.c_str())) return true;
+    const uint32_t attributes = os::GetAttributes(options_.output.c_str());
+    std::string why;
+    if (attributes != os::kInvalidAttributes && (attributes & os::kAttrDirectory) != 0)
+        why = ": it is a folder";
+    else if (attributes != os::kInvalidAttributes && (attributes & os::kAttrReadOnly) != 0)
+        why = ": it is read-only";
+    errors_->push_back("cannot put the package in place as " + options_.output + why);
+    return false;
 }
 
 }  // namespace
@@ -706,7 +724,6 @@ bool BuildPackage(const BuildOptions& options, BuildObserver* observer, BuildSum
     } catch (const std::exception& e) {
         errors->push_back(e.what());
     }
-    std::error_code ec;
-    fs::remove(options.output + ".part", ec);
+    DeleteOwnFile(options.output + ".part");
     return false;
 }
