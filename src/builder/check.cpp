@@ -11,6 +11,7 @@
 #include "apply/driver.h"
 #include "apply/frontend.h"
 #include "apply/identity.h"
+#include "apply/progress.h"
 #include "builder/scoped_file.h"
 #include "builder/tree.h"
 #include "io/os.h"
@@ -20,9 +21,11 @@
 namespace {
 
 // A silent front end: every question is answered No and remembered, as are notices.
+// Opening the progress display resets the engine's shared progress state, as every front
+// end does: a cancel or abort of an earlier apply in this process must not carry over.
 class CheckFrontEnd : public ApplyFrontEnd {
 public:
-    void OpenProgress() override {}
+    void OpenProgress() override { ResetProgressState(); }
     void CloseProgress() override {}
     void SetProgressCaption(const char*) override {}
     void SetProgressItem(int, const char*) override {}
