@@ -193,12 +193,13 @@ bool ReadIdentity(const TreeFile& file, FileIdentity* id, std::vector<std::strin
     return true;
 }
 
-// The MS-DOS time stamp of a file (0 when it cannot be read), as identities hold it.
-uint32_t FileStamp(const std::string& path) {
-    uint32_t stamp = 0;
+// The MS-DOS time stamp of a file as identities hold it (0 when it cannot be expressed:
+// before 1980, after 2107). False when the file cannot be opened.
+bool FileStamp(const std::string& path, uint32_t* stamp) {
     ScopedFile file(os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead));
-    if (file.ok() && !os::GetFileStamp(file.get(), &stamp)) stamp = 0;
-    return stamp;
+    if (!file.ok()) return false;
+    if (!os::GetFileStamp(file.get(), stamp)) *stamp = 0;
+    return true;
 }
 
 // The last name of a path, after its last separator.
@@ -421,7 +422,12 @@ void Builder::PairFiles(const FoldedIndex& index) {
             errors_->push_back(error);
             continue;
         }
-        if (same && FileStamp(of->path) == FileStamp(nf->path)) {
+        uint32_t old_stamp = 0, new_stamp = 0;
+        if (same && (!FileStamp(of->path, &old_stamp) || !FileStamp(nf->path, &new_stamp))) {
+            errors_->push_back("cannot read the time stamp of " + of->path + " or " + nf->path);
+            continue;
+        }
+        if (same && old_stamp == new_stamp) {
             ++summary_->unchanged;
             if (of->name != nf->name)
                 Warn(of->name + " is spelled " + nf->name + " in the new version; a package does not rename "
