@@ -65,17 +65,14 @@ public:
         if (!path_.empty()) DeleteOwnFile(path_);
     }
     void Write(const uint8_t* data, size_t n) {
-        if (failed_) return;
+        if (!problem_.empty()) return;
         if (path_.empty() && bytes_.size() + n > kSpoolInMemory) {
-            if (!CreateTemporary() || !Put(bytes_.data(), bytes_.size())) {
-                failed_ = true;
-                return;
-            }
+            if (!CreateTemporary() || !Put(bytes_.data(), bytes_.size())) return;
             bytes_.clear();
             bytes_.shrink_to_fit();
         }
         if (!path_.empty()) {
-            if (!Put(data, n)) failed_ = true;
+            Put(data, n);
         } else {
             // Grown by hand so that the buffer never outgrows kSpoolInMemory.
             if (bytes_.capacity() < bytes_.size() + n)
@@ -85,32 +82,39 @@ public:
     }
     // The memory the spool holds: at most kSpoolInMemory, and at most twice its bytes.
     uint64_t BytesInMemory() const { return bytes_.capacity(); }
-    // Hands everything to the writer; false when the spool could not be kept.
+    // Hands everything to the writer; false when the spool could not be kept, with
+    // Problem() saying why.
     bool ReplayInto(PackageFileWriter& writer) {
-        if (failed_) return false;
+        if (!problem_.empty()) return false;
         if (path_.empty()) {
             writer.WriteBytes(bytes_.data(), bytes_.size());
             return true;
         }
         file_.Close();  // before it is opened again: the writing handle shares nothing
         file_.Reset(os::OpenFile(path_.c_str(), os::kModeRead));
-        if (!file_.ok()) return false;
+        if (!file_.ok()) return Fail("cannot open the temporary file " + path_ + " again");
         std::vector<uint8_t> buffer(1u << 20);
         for (;;) {
             uint32_t got = 0;
-            if (!os::ReadFile(file_.get(), buffer.data(), static_cast<uint32_t>(buffer.size()), &got)) return false;
+            if (!os::ReadFile(file_.get(), buffer.data(), static_cast<uint32_t>(buffer.size()), &got))
+                return Fail("cannot read the temporary file " + path_);
             if (got == 0) return true;
             writer.WriteBytes(buffer.data(), got);
         }
     }
+    const std::string& Problem() const { return problem_; }
 
 private:
+    bool Fail(const std::string& problem) {
+        problem_ = "a script kept aside: " + problem;
+        return false;
+    }
     // Creates a file of a name not yet taken in the temporary folder; false when none can
     // be created there.
     bool CreateTemporary() {
         static std::atomic<uint32_t> counter{0};
         std::string folder;
-        if (!os::TemporaryFolder(&folder)) return false;
+        if (!os::TemporaryFolder(&folder)) return Fail("the system's temporary folder cannot be found");
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string path =
                 folder + "ambrel-spool-" + std::to_string(os::TickCount()) + "-" + std::to_string(counter++) + ".tmp";
@@ -119,15 +123,16 @@ private:
                 path_ = path;
                 return true;
             }
-            if (os::GetAttributes(path.c_str()) == os::kInvalidAttributes) return false;  // not a name clash
+            if (os::GetAttributes(path.c_str()) == os::kInvalidAttributes) break;  // not a name clash
         }
-        return false;
+        return Fail("cannot create a temporary file in " + folder);
     }
     bool Put(const uint8_t* data, size_t n) {
         while (n > 0) {
             const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(n, 1u << 30));
             uint32_t put = 0;
-            if (!os::WriteFile(file_.get(), data, chunk, &put) || put != chunk) return false;
+            if (!os::WriteFile(file_.get(), data, chunk, &put) || put != chunk)
+                return Fail("cannot write the temporary file " + path_);
             data += chunk;
             n -= chunk;
         }
@@ -137,7 +142,7 @@ private:
     std::vector<uint8_t> bytes_;
     std::string path_;  // the temporary file, once there is one
     ScopedFile file_;
-    bool failed_ = false;
+    std::string problem_;  // why the spool failed; empty while it works
 };
 
 // What diffing a job takes when DiffFiles is handed `limit`, as DiffFiles chooses its
@@ -187,7 +192,7 @@ bool ReadIdentity(const TreeFile& file, FileIdentity* id, std::vector<std::strin
         return false;
     }
     if (id->size != file.size) {
-        errors->push_back(file.path + ": changed while the package was being built");
+        errors->push_back(file.path + ": changed while the package was being built, or cannot be read to its end");
         return false;
     }
     return true;
@@ -598,7 +603,7 @@ bool Builder::WriteScripts(PackageFileWriter& writer, std::string* error) {
             return false;
         }
         if (result.spool && !result.spool->ReplayInto(writer)) {
-            *error = "cannot keep a script aside in a temporary file";
+            *error = result.spool->Problem();
             return false;
         }
         result.spool.reset();

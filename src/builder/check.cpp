@@ -20,15 +20,18 @@
 
 namespace {
 
-// A silent front end: every question is answered No and remembered, as are notices.
-// Opening the progress display resets the engine's shared progress state, as every front
-// end does: a cancel or abort of an earlier apply in this process must not carry over.
+// A silent front end: every question is answered No and remembered, as are notices and
+// the entry being worked on. Opening the progress display resets the engine's shared
+// progress state, as every front end does: a cancel or abort of an earlier apply in this
+// process must not carry over.
 class CheckFrontEnd : public ApplyFrontEnd {
 public:
     void OpenProgress() override { ResetProgressState(); }
     void CloseProgress() override {}
     void SetProgressCaption(const char*) override {}
-    void SetProgressItem(int, const char*) override {}
+    void SetProgressItem(int item, const char* text) override {
+        if (item == kItemFileName) entry = text;
+    }
     void RefreshProgress() override {}
     void PaintPercentBar(int) override {}
     void PumpMessages() override {}
@@ -41,6 +44,7 @@ public:
 
     std::vector<std::string> questions;
     std::vector<std::string> notices;
+    std::string entry;  // " " before the first entry
 };
 
 std::string Native(const std::string& name) {
@@ -181,20 +185,30 @@ bool ApplyInScratch(const std::string& package_path, const std::string& root, st
     CheckFrontEnd frontend;
     std::unique_ptr<UpgradePackage> package = UpgradePackage::OpenFull(package_path.c_str(), InFolder(root, "").c_str());
     if (!package->IsValid()) {
-        *error = "the package does not read back";
+        *error = "the package " + package_path + " does not read back";
         if (!package->RefusalReason().empty()) *error += ": " + package->RefusalReason();
         return false;
     }
     package->AttachMessages(MessageTable::LoadFromResource(nullptr, {MessageTable::kResourceId, nullptr}));
     const ApplyResult result = ApplyPackage(*package, &frontend);
+    const std::string apply_failure = package->apply_failure;
+    const std::string not_in_place = package->commit_failures.empty() ? "" : package->commit_failures.front().name;
     package.reset();
     if (!frontend.questions.empty()) {
         *error = "applying the package asked a question: " + frontend.questions.front();
         return false;
     }
+    if (result == kApplyIncomplete) {
+        *error = "applying the package could not put every file in place: " + not_in_place;
+        return false;
+    }
     if (result != kApplyDone) {
-        *error = result == kApplyIncomplete ? "applying the package could not put every file in place"
-                                            : "applying the package was aborted";
+        // What stopped it: a reason of the whole apply, else the entry it was at.
+        *error = "applying the package was aborted";
+        if (!apply_failure.empty())
+            *error += ": " + apply_failure;
+        else if (!frontend.entry.empty() && frontend.entry != " ")
+            *error += " at " + frontend.entry;
         if (!frontend.notices.empty()) *error += ": " + frontend.notices.front();
         return false;
     }
@@ -236,7 +250,12 @@ bool Compare(const std::string& root, const std::vector<CheckEntry>& entries, st
             return false;
         }
         FileIdentity id;
-        if (!ReadFileIdentity(f.path.c_str(), &id) || id != e.new_identity) {
+        // The size was compared above: an identity of another size was read short.
+        if (!ReadFileIdentity(f.path.c_str(), &id) || id.size != f.size) {
+            *error = "cannot read the identity of " + f.path + " after the upgrade";
+            return false;
+        }
+        if (id != e.new_identity) {
             *error = e.name + " does not carry its new identity (time stamp) after the upgrade";
             return false;
         }
