@@ -374,34 +374,6 @@ TEST(OsFaults, CountsHoldAcrossThreads) {
     os::InjectFault(os::FaultKind::kCount, 0);
 }
 
-#ifndef _WIN32
-// Sets TMPDIR for the life of the object (unset when `value` is null) and restores it.
-class TmpDirScope {
-public:
-    explicit TmpDirScope(const char* value) {
-        const char* saved = std::getenv("TMPDIR");
-        had_ = saved != nullptr;
-        if (had_) saved_ = saved;
-        if (value != nullptr)
-            setenv("TMPDIR", value, 1);
-        else
-            unsetenv("TMPDIR");
-    }
-    ~TmpDirScope() {
-        if (had_)
-            setenv("TMPDIR", saved_.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-    TmpDirScope(const TmpDirScope&) = delete;
-    TmpDirScope& operator=(const TmpDirScope&) = delete;
-
-private:
-    bool had_;
-    std::string saved_;
-};
-#endif
-
 TEST(OsBuilderCalls, TemporaryFolderIsAFolderEndingInASeparator) {
     std::string folder;
     ASSERT_TRUE(os::TemporaryFolder(&folder));
@@ -414,17 +386,17 @@ TEST(OsBuilderCalls, TemporaryFolderIsAFolderEndingInASeparator) {
     TempDir dir;
     WriteFileText(dir / "file", "not a folder");
     {
-        TmpDirScope scope(dir.Path().c_str());
+        EnvironmentScope scope("TMPDIR", dir.Path().c_str());
         ASSERT_TRUE(os::TemporaryFolder(&folder));
         EXPECT_EQ(folder, dir.Path() + "/");
     }
     for (const char* value : {static_cast<const char*>(nullptr), ""}) {
-        TmpDirScope scope(value);
+        EnvironmentScope scope("TMPDIR", value);
         ASSERT_TRUE(os::TemporaryFolder(&folder));
         EXPECT_EQ(folder, "/tmp/");
     }
     for (const std::string& bad : {dir / "missing", dir / "file"}) {
-        TmpDirScope scope(bad.c_str());
+        EnvironmentScope scope("TMPDIR", bad.c_str());
         folder = "unchanged";
         EXPECT_FALSE(os::TemporaryFolder(&folder)) << bad;
         EXPECT_EQ(folder, "unchanged");
