@@ -14,6 +14,7 @@
 #include "apply/identity.h"
 #include "builder/builder.h"
 #include "builder/check.h"
+#include "io/fault_injection.h"
 #include "package/package.h"
 #include "support/apply_support.h"
 #include "support/fake_frontend.h"
@@ -467,9 +468,14 @@ TEST(BuilderPackage, LargeScriptsWaitInATemporaryFile) {
     // made beside it and waits.
     MakeTree(dir / "old", {{"a.bin", big_old}, {"b.bin", ToBytes("small")}}, OldStamp());
     MakeTree(dir / "new", {{"a.bin", big_new}, {"b.bin", literal}}, NewStamp());
-    auto spools = [] {
+    // The system's temporary folder is one of this test's own: a copy of the test running
+    // at the same time (the suite runs in two time zones) has spools of its own.
+    const std::string temporary = dir / "temporary";
+    fs::create_directories(temporary);
+    EnvironmentScope tmpdir("TMPDIR", temporary.c_str()), tmp("TMP", temporary.c_str()), temp("TEMP", temporary.c_str());
+    auto spools = [&] {
         std::set<std::string> names;
-        for (const auto& item : fs::directory_iterator(fs::temp_directory_path()))
+        for (const auto& item : fs::directory_iterator(temporary))
             if (item.path().filename().string().rfind("ambrel-spool-", 0) == 0) names.insert(item.path().string());
         return names;
     };
@@ -478,6 +484,19 @@ TEST(BuilderPackage, LargeScriptsWaitInATemporaryFile) {
     o.threads = 2;
     o.check = false;
     std::vector<std::string> errors;
+    // A spool file that cannot be written fails the build, saying so, and goes away. (The
+    // package writer does not write through the OS layer: the spool's are the only writes
+    // counted, and b.bin is taken by the second thread while a.bin is being indexed.)
+    os::InjectFault(os::FaultKind::kWrite, 1);
+    const bool built = BuildPackage(o, nullptr, nullptr, &errors);
+    EXPECT_GT(os::FaultCalls(os::FaultKind::kWrite), 0u) << "no script was spooled to a file";
+    os::InjectFault(os::FaultKind::kCount, 0);
+    EXPECT_FALSE(built);
+    EXPECT_NE(Joined(errors).find("a script kept aside: cannot write the temporary file"), std::string::npos)
+        << Joined(errors);
+    EXPECT_FALSE(FileExists(o.output));
+    EXPECT_EQ(spools(), before) << "a spool file was left behind after the failure";
+    errors.clear();
     ASSERT_TRUE(BuildPackage(o, nullptr, nullptr, &errors)) << Joined(errors);
     EXPECT_EQ(spools(), before) << "a spool file was left behind";
     EXPECT_TRUE(AppliesToCopy(o.output, o.old_dir, o.new_dir, dir / "work"));
