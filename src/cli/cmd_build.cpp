@@ -167,11 +167,14 @@ void AddBuildCommand(CLI::App& app, int& exit_code) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     cmd->add_flag("!--no-check", o->build.check, "Do not apply the package to a scratch copy after writing");
     cmd->add_option("--memory-limit", o->memory_limit_mb,
-                    "MiB for one file pair; larger old files are matched through block hashes")
+                    "MiB for the whole build; files are diffed side by side as far as they fit together, and "
+                    "old files whose suffix index does not fit are matched through block hashes")
         ->capture_default_str()
         ->check(CLI::Range(16, 1 << 20));
-    cmd->add_option("--threads", o->build.threads, "Files diffed at the same time (1 or 2)")
+    cmd->add_option("--threads", o->build.threads,
+                    "Files diffed at the same time, 1-" + std::to_string(kMaxBuildThreads) +
+                        " (default: the number of cores); the package is the same for every number")
         ->capture_default_str()
-        ->check(CLI::Range(1, 2));
+        ->check(CLI::Range(1, kMaxBuildThreads));
     cmd->callback([o, &exit_code] { exit_code = RunBuild(*o); });
 }
