@@ -19,6 +19,7 @@
 #include "builder/scoped_file.h"
 #include "builder/tree.h"
 #include "builder/worker_pool.h"
+#include "io/file_ops.h"
 #include "io/os.h"
 #include "package/deflate_whole.h"
 #include "package/entry_name.h"
@@ -170,20 +171,6 @@ struct JobResult {
     std::string error;
 };
 
-// Reads a whole text file (the policy file); false when it cannot be opened or read.
-bool ReadText(const std::string& path, std::string* text) {
-    ScopedFile file(os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead));
-    if (!file.ok()) return false;
-    text->clear();
-    std::vector<char> buffer(64u << 10);
-    for (;;) {
-        uint32_t got = 0;
-        if (!os::ReadFile(file.get(), buffer.data(), static_cast<uint32_t>(buffer.size()), &got)) return false;
-        if (got == 0) return true;
-        text->append(buffer.data(), got);
-    }
-}
-
 // The old and new identity of an entry, read as the applicator reads them.
 bool ReadIdentity(const TreeFile& file, FileIdentity* id, std::vector<std::string>* errors) {
     if (!ReadFileIdentity(file.path.c_str(), id)) {
@@ -313,7 +300,7 @@ bool Builder::CheckOptions() {
     }
     if (!options_.policy_file.empty()) {
         std::string text;
-        if (!ReadText(options_.policy_file, &text))
+        if (!ReadWholeFile(options_.policy_file, &text))
             errors_->push_back("cannot read the policy file " + options_.policy_file);
         else
             ParsePolicies(text, options_.policy_file, &rules_, errors_);

@@ -2,14 +2,13 @@
 // progress line on a terminal.
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "builder/builder.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
+#include "io/file_ops.h"
 #include "package/deflate_whole.h"
 
 namespace {
@@ -83,13 +82,10 @@ private:
 
 int RunBuild(BuildCommandOptions& o) {
     if (!o.description_file.empty()) {
-        std::ifstream in(o.description_file, std::ios::binary);
-        std::ostringstream text;
-        if (!in || !(text << in.rdbuf())) {
+        if (!ReadWholeFile(o.description_file, &o.build.description)) {
             std::fprintf(stderr, "ambrel build: error: cannot read the description file %s\n", o.description_file.c_str());
             return kExitFailed;
         }
-        o.build.description = text.str();
     }
     o.build.compression = o.compress;
     o.build.memory_limit = o.memory_limit_mb << 20;
