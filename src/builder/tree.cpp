@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "builder/scoped_file.h"
 #include "io/codepage.h"
 #include "io/os.h"
 
@@ -84,9 +85,8 @@ bool Walk(const std::string& root, const std::string& relative, const std::vecto
         TreeFile file;
         file.name = name;
         file.path = root + os::kSeparator + native;
-        os::FileHandle h = os::OpenFile(file.path.c_str(), os::kModeRead | os::kShareRead);
-        const int64_t size = h == os::kInvalidHandle ? -1 : os::FileSize(h);
-        if (h != os::kInvalidHandle) os::CloseFile(h);
+        const ScopedFile h(os::OpenFile(file.path.c_str(), os::kModeRead | os::kShareRead));
+        const int64_t size = h.ok() ? os::FileSize(h.get()) : -1;
         if (size < 0) {
             *error = "cannot read " + file.path;
             return false;
@@ -140,22 +140,20 @@ bool ScanTree(const std::string& root, const std::vector<Glob>& excludes, Tree* 
 }
 
 bool SameContent(const std::string& a, const std::string& b, uint64_t size, bool* same, std::string* error) {
-    os::FileHandle fa = os::OpenFile(a.c_str(), os::kModeRead | os::kShareRead);
-    os::FileHandle fb = os::OpenFile(b.c_str(), os::kModeRead | os::kShareRead);
-    bool ok = fa != os::kInvalidHandle && fb != os::kInvalidHandle;
+    const ScopedFile fa(os::OpenFile(a.c_str(), os::kModeRead | os::kShareRead));
+    const ScopedFile fb(os::OpenFile(b.c_str(), os::kModeRead | os::kShareRead));
+    bool ok = fa.ok() && fb.ok();
     *same = true;
     if (ok) {
         std::vector<uint8_t> ba(1u << 20), bb(1u << 20);
         uint64_t done = 0;
         while (ok && *same && done < size) {
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(ba.size(), size - done));
-            ok = ReadExactly(fa, ba.data(), n) && ReadExactly(fb, bb.data(), n);
+            ok = ReadExactly(fa.get(), ba.data(), n) && ReadExactly(fb.get(), bb.data(), n);
             *same = ok && std::memcmp(ba.data(), bb.data(), n) == 0;
             done += n;
         }
     }
-    if (fa != os::kInvalidHandle) os::CloseFile(fa);
-    if (fb != os::kInvalidHandle) os::CloseFile(fb);
     if (!ok) *error = "cannot read " + a + " or " + b;
     return ok;
 }

@@ -2,14 +2,13 @@
 // progress line on a terminal.
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "builder/builder.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
+#include "io/file_ops.h"
 #include "package/deflate_whole.h"
 
 namespace {
@@ -83,13 +82,10 @@ private:
 
 int RunBuild(BuildCommandOptions& o) {
     if (!o.description_file.empty()) {
-        std::ifstream in(o.description_file, std::ios::binary);
-        std::ostringstream text;
-        if (!in || !(text << in.rdbuf())) {
+        if (!ReadWholeFile(o.description_file, &o.build.description)) {
             std::fprintf(stderr, "ambrel build: error: cannot read the description file %s\n", o.description_file.c_str());
             return kExitFailed;
         }
-        o.build.description = text.str();
     }
     o.build.compression = o.compress;
     o.build.memory_limit = o.memory_limit_mb << 20;
@@ -167,11 +163,14 @@ void AddBuildCommand(CLI::App& app, int& exit_code) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     cmd->add_flag("!--no-check", o->build.check, "Do not apply the package to a scratch copy after writing");
     cmd->add_option("--memory-limit", o->memory_limit_mb,
-                    "MiB for one file pair; larger old files are matched through block hashes")
+                    "MiB for the whole build; files are diffed side by side as far as they fit together, and "
+                    "old files whose suffix index does not fit are matched through block hashes")
         ->capture_default_str()
         ->check(CLI::Range(16, 1 << 20));
-    cmd->add_option("--threads", o->build.threads, "Files diffed at the same time (1 or 2)")
+    cmd->add_option("--threads", o->build.threads,
+                    "Files diffed at the same time, 1-" + std::to_string(kMaxBuildThreads) +
+                        " (default: the number of cores); the package is the same for every number")
         ->capture_default_str()
-        ->check(CLI::Range(1, 2));
+        ->check(CLI::Range(1, kMaxBuildThreads));
     cmd->callback([o, &exit_code] { exit_code = RunBuild(*o); });
 }

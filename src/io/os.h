@@ -259,4 +259,14 @@ struct ResourceTable {
     size_t count;
 };
 
+// ---- For the package builder -------------------------------------------------------
+// The system's folder for temporary files, ending in a separator: GetTempPathA on
+// Windows; on POSIX $TMPDIR, or /tmp where it is unset or empty. False when it cannot be
+// told or is not a folder.
+bool TemporaryFolder(std::string* folder);
+// True when both paths name one existing file or folder (however spelled: other letter
+// case, "..", another link to it), compared by device and inode (Windows: volume serial
+// number and file index). False when either does not exist or cannot be asked.
+bool SameFile(const char* a, const char* b);
+
 }  // namespace os

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -445,6 +446,28 @@ bool FindRawResource(Module module, ResourceName name, const void** data, size_t
         }
     }
     return false;
+}
+
+// ---- For the package builder -------------------------------------------------------
+
+bool TemporaryFolder(std::string* folder) {
+    const char* variable = std::getenv("TMPDIR");
+    std::string f = variable != nullptr && *variable != '\0' ? variable : "/tmp";
+    struct stat st;
+    if (stat(Resolve(f.c_str()).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (f.back() != '/') f += '/';
+    *folder = f;
+    return true;
+}
+
+// Links are followed, except a final one inside a Confinement.
+bool SameFile(const char* a, const char* b) {
+    Place pa(a), pb(b);
+    struct stat sa, sb;
+    if (!pa.ok() || !pb.ok()) return false;
+    if (fstatat(pa.dir(), pa.name(), &sa, pa.confined() ? AT_SYMLINK_NOFOLLOW : 0) != 0) return false;
+    if (fstatat(pb.dir(), pb.name(), &sb, pb.confined() ? AT_SYMLINK_NOFOLLOW : 0) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 }  // namespace os

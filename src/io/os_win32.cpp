@@ -364,4 +364,40 @@ bool FindRawResource(Module module, ResourceName name, const void** data, size_t
     return true;
 }
 
+// ---- For the package builder -------------------------------------------------------
+
+bool TemporaryFolder(std::string* folder) {
+    char buffer[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof buffer, buffer);
+    if (n == 0 || n >= sizeof buffer) return false;
+    std::string f(buffer, n);
+    if (!IsSeparator(f.back())) f += '\\';
+    const DWORD a = GetFileAttributesA(f.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    *folder = f;
+    return true;
+}
+
+namespace {
+
+// The identity of a file or folder, through a handle that asks for no access at all.
+bool FileInformation(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const BOOL ok = GetFileInformationByHandle(h, info);
+    CloseHandle(h);
+    return ok != 0;
+}
+
+}  // namespace
+
+bool SameFile(const char* a, const char* b) {
+    if (Refused(a) || Refused(b)) return false;
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!FileInformation(a, &ia) || !FileInformation(b, &ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
 }  // namespace os

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -109,6 +110,30 @@ uint64_t PeakResidentBytes() {
 }
 
 bool IsPosix() { return os::kSeparator == '/'; }
+
+namespace {
+
+void SetVariable(const std::string& name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name.c_str(), value != nullptr ? value : "");  // "" unsets it there
+#else
+    if (value != nullptr)
+        setenv(name.c_str(), value, 1);
+    else
+        unsetenv(name.c_str());
+#endif
+}
+
+}  // namespace
+
+EnvironmentScope::EnvironmentScope(const char* name, const char* value) : name_(name) {
+    const char* saved = std::getenv(name);
+    had_ = saved != nullptr;
+    if (had_) saved_ = saved;
+    SetVariable(name_, value);
+}
+
+EnvironmentScope::~EnvironmentScope() { SetVariable(name_, had_ ? saved_.c_str() : nullptr); }
 
 UmaskScope::UmaskScope(int mask) : saved_(static_cast<int>(umask(mask))) {}
 UmaskScope::~UmaskScope() { umask(saved_); }

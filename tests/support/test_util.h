@@ -52,6 +52,21 @@ Bytes RandomBytes(size_t n, uint32_t seed);
 // Whether the POSIX OS layer is under test (else the Win32 one).
 bool IsPosix();
 
+// Sets an environment variable (unsets it when `value` is null) for the life of the
+// object, then restores it.
+class EnvironmentScope {
+public:
+    EnvironmentScope(const char* name, const char* value);
+    ~EnvironmentScope();
+    EnvironmentScope(const EnvironmentScope&) = delete;
+    EnvironmentScope& operator=(const EnvironmentScope&) = delete;
+
+private:
+    std::string name_;
+    bool had_;
+    std::string saved_;
+};
+
 // Sets the process's file-creation mask for the life of the object.
 class UmaskScope {
 public:
