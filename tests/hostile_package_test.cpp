@@ -13,6 +13,7 @@
 #include "apply/driver.h"
 #include "apply/identity.h"
 #include "apply/progress.h"
+#include "apply/temporary_files.h"
 #include "io/os.h"
 #include "support/apply_support.h"
 #include "support/fake_frontend.h"

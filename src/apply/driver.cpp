@@ -366,17 +366,6 @@ void SyncChangedFolders(UpgradePackage& package) {
 
 }  // namespace
 
-bool TemporaryFileName(const UpgradePackage& package, int index, char* out, size_t size) {
-    if (size == 0) return false;
-    const int n = std::snprintf(out, size, "%s%s%cN%05d.TMP", package.target_folder, kTempFolderName,
-                                os::kSeparator, index);
-    if (n < 0 || static_cast<size_t>(n) >= size) {
-        out[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
 bool AskUser(UpgradePackage& package, const FileEntry& entry, int first, int second) {
     size_t length = 0;
     package.text_buffer[0] = '\0';

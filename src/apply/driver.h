@@ -38,5 +38,4 @@ bool AskUser(UpgradePackage& package, const FileEntry& entry, int first, int sec
 // Deletes the temporary files (except those kept after a failed commit) and the
 // temporary folder.
 void CleanUpTemporaryFiles(UpgradePackage& package);
-// Composes the temporary file name of entry `index` into out; false when it does not fit.
-bool TemporaryFileName(const UpgradePackage& package, int index, char* out, size_t size);
+

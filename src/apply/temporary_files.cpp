@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "package/format.h"
+
 namespace {
 
 // Open files the process keeps for its own use (the package, an old file, the folders
@@ -10,6 +12,17 @@ namespace {
 constexpr uint32_t kReservedHandles = 64;
 
 }  // namespace
+
+bool TemporaryFileName(const UpgradePackage& package, int index, char* out, size_t size) {
+    if (size == 0) return false;
+    const int n = std::snprintf(out, size, "%s%s%cN%05d.TMP", package.target_folder, kTempFolderName,
+                                os::kSeparator, index);
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
 
 TemporaryFiles::TemporaryFiles(size_t entries) : files_(entries) {}
 

@@ -10,6 +10,11 @@
 
 #include "io/os.h"
 #include "io/stream.h"
+#include "package/package.h"
+
+// Composes the path of entry `index`'s temporary file ("__QXUPD_\N%05d.TMP" in the target
+// folder) into out; false, with out empty, when it does not fit.
+bool TemporaryFileName(const UpgradePackage& package, int index, char* out, size_t size);
 
 class TemporaryFiles {
 public:
