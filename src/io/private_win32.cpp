@@ -149,12 +149,13 @@ PrivateFolder::~PrivateFolder() {
 
 bool PrivateFolder::Open(const char* path, std::string* why) {
     if (state_ != nullptr) return true;
-    if (Injected(FaultKind::kCreateFolder) || Refused(path)) {
+    if (Refused(path)) {
         *why = std::string(path) + " is a link or a file, not a folder; remove it and try again";
         return false;
     }
     PrivateAccess access;
-    if (!CreateDirectoryA(path, access.Attributes()) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (Injected(FaultKind::kCreateFolder) ||
+        (!CreateDirectoryA(path, access.Attributes()) && GetLastError() != ERROR_ALREADY_EXISTS)) {
         *why = std::string("the temporary folder ") + path + " cannot be created";
         return false;
     }
