@@ -19,6 +19,7 @@
 #include "builder/scoped_file.h"
 #include "builder/tree.h"
 #include "builder/worker_pool.h"
+#include "io/codepage.h"
 #include "io/file_ops.h"
 #include "io/os.h"
 #include "package/deflate_whole.h"
@@ -299,9 +300,11 @@ bool Builder::CheckOptions() {
         excludes_.emplace_back(pattern);
     }
     if (!options_.policy_file.empty()) {
-        std::string text;
-        if (!ReadWholeFile(options_.policy_file, &text))
+        std::string contents, text, why;
+        if (!ReadWholeFile(options_.policy_file, &contents))
             errors_->push_back("cannot read the policy file " + options_.policy_file);
+        else if (!os::TextFileToCodePage(contents, &text, &why))
+            errors_->push_back("the policy file " + options_.policy_file + ": " + why);
         else
             ParsePolicies(text, options_.policy_file, &rules_, errors_);
     }

@@ -67,13 +67,21 @@ bool Walk(const std::string& root, const std::string& relative, const std::vecto
     std::sort(items.begin(), items.end(), [](const os::FolderItem& a, const os::FolderItem& b) { return a.name < b.name; });
     for (const os::FolderItem& item : items) {
         if (item.name == "." || item.name == "..") continue;
-        if (item.name.find('\\') != std::string::npos) {
+        // A "\" character (not a byte of one in a double-byte code page).
+        std::string characters;
+        if (item.representable && os::ToUtf8(item.name, &characters) && characters.find('\\') != std::string::npos) {
             *error = "the name \"" + item.name + "\" in " + folder + " holds a \"\\\", which Windows reads as a folder separator";
             return false;
         }
         const std::string name = relative.empty() ? item.name : relative + "\\" + item.name;
         bool excluded = false;
         for (const Glob& g : excludes) excluded = excluded || g.Matches(name);
+        if (!item.representable && !excluded) {
+            *error = folder + os::kSeparator + item.name + ": the name holds characters that code page " +
+                     std::to_string(os::CodePage()) + " cannot hold (shown as \\u{...}); a package names its files in " +
+                     "one ANSI code page (--codepage), so rename it or leave it out (--exclude)";
+            return false;
+        }
         std::string native = name;
         std::replace(native.begin(), native.end(), '\\', os::kSeparator);
         if (item.is_folder) {

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 namespace os {
 
 int CodePage() { return static_cast<int>(GetACP()); }
@@ -57,6 +59,44 @@ bool ToUtf8(const std::string& text, std::string* utf8) {
     if (ToWide(CP_ACP, text, &wide) && FromWide(CP_UTF8, wide, utf8)) return true;
     utf8->clear();
     return false;
+}
+
+bool TextFileToCodePage(const std::string& contents, std::string* text, std::string* why) {
+    std::wstring wide;
+    std::string utf8;
+    if (ToWide(CP_UTF8, contents, &wide)) {
+        if (FromUtf8(contents, text)) return true;
+        *why = "it holds characters that code page " + std::to_string(CodePage()) + " cannot hold";
+        return false;
+    }
+    if (ToUtf8(contents, &utf8)) {
+        *text = contents;
+        return true;
+    }
+    *why = "it is neither UTF-8 nor text of code page " + std::to_string(CodePage());
+    return false;
+}
+
+std::string DescribeUtf8(const std::string& utf8) {
+    std::wstring wide;
+    std::string out, one;
+    char escape[16];
+    if (!ToWide(CP_UTF8, utf8, &wide)) {
+        for (unsigned char c : utf8) {
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            out += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(escape);
+        }
+        return out;
+    }
+    for (wchar_t c : wide) {
+        if (FromWide(CP_ACP, std::wstring(1, c), &one)) {
+            out += one;
+        } else {
+            std::snprintf(escape, sizeof escape, "\\u{%04X}", static_cast<unsigned>(c));
+            out += escape;
+        }
+    }
+    return out;
 }
 
 bool FromUtf8(const std::string& utf8, std::string* text) {

@@ -41,6 +41,15 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// The folding key of a native name: FoldedName of its code-page text; false for a name
+// the code page cannot hold, which no name of the engine can match.
+bool KeyOf(const std::string& native, std::string* key) {
+    std::string text;
+    if (!FromNative(native, &text)) return false;
+    *key = FoldedName(text);
+    return true;
+}
+
 // ---- Kept folder listings ----------------------------------------------------------
 // A folder's names by their folded key, as listed when the folder had the change and
 // modification times kept with them. Looking a name up costs one fstat of the folder
@@ -75,7 +84,9 @@ bool ReadListing(int dir, const struct stat& st, Listing* listing) {
     listing->names.clear();
     listing->changed = st.st_ctim;
     listing->modified = st.st_mtim;
-    while (struct dirent* e = readdir(d)) listing->names.emplace(FoldedName(e->d_name), e->d_name);
+    std::string key;
+    while (struct dirent* e = readdir(d))
+        if (KeyOf(e->d_name, &key)) listing->names.emplace(key, e->d_name);
     closedir(d);
     return true;
 }
@@ -87,12 +98,18 @@ void Forget(std::map<std::pair<dev_t, ino_t>, Listing>::iterator it) {
 
 }  // namespace
 
-std::string WithSlashes(const char* path) {
-    std::string p(path ? path : "");
+std::string Native(const char* path) {
+    std::string p;
+    if (path != nullptr && !ToUtf8(path, &p)) {
+        errno = EILSEQ;
+        return std::string();
+    }
     for (char& c : p)
         if (c == '\\') c = '/';
     return p;
 }
+
+bool FromNative(const std::string& native, std::string* text) { return FromUtf8(native, text); }
 
 bool FindNoCaseAt(int dir, const std::string& name, std::string* found) {
     struct stat st;
@@ -111,7 +128,9 @@ bool FindNoCaseAt(int dir, const std::string& name, std::string* found) {
         g_listed_names += listing.names.size();
         it = g_listings.emplace(id, std::move(listing)).first;
     }
-    auto hit = it->second.names.find(FoldedName(name));
+    std::string key;
+    if (!KeyOf(name, &key)) return false;
+    auto hit = it->second.names.find(key);
     if (hit == it->second.names.end()) return false;
     *found = hit->second;
     return true;
@@ -131,7 +150,8 @@ void FolderChange::Done(const char* name, bool present) {
         Forget(it);
         return;
     }
-    const std::string key = FoldedName(name);
+    std::string key;
+    if (!KeyOf(name, &key)) return;
     if (present) {
         if (listing.names.emplace(key, name).second) ++g_listed_names;
     } else if (listing.names.erase(key) != 0) {
@@ -204,9 +224,8 @@ bool SplitBelow(const std::string& rest, std::vector<std::string>* parts) {
 
 }  // namespace
 
-std::string Resolve(const char* path) {
-    if (!path) return std::string();
-    std::string p = WithSlashes(path);
+std::string Resolve(const std::string& native) {
+    const std::string& p = native;
     if (p.empty() || Exists(p)) return p;
 
     bool absolute = p[0] == '/';
@@ -237,14 +256,14 @@ std::string Resolve(const char* path) {
 }
 
 Place::Place(const char* path) {
-    std::string p = WithSlashes(path);
+    std::string p = Native(path);
     std::string rest;
     if (p.empty()) {
-        errno = ENOENT;
+        if (errno != EILSEQ) errno = ENOENT;
         return;
     }
     if (!BelowConfinement(p, &rest)) {
-        name_ = Resolve(path);
+        name_ = Resolve(p);
         ok_ = true;
         const ConfinementState* c = g_confinement;
         while (p.size() > 1 && p.back() == '/') p.pop_back();
@@ -340,9 +359,9 @@ FileState StateOf(const struct stat& st) {
 // ---- Confinement ---------------------------------------------------------------------
 
 Confinement::Confinement(const char* folder) : state_(nullptr) {
-    std::string spelled = posix::WithSlashes(folder);
+    std::string spelled = posix::Native(folder);
     if (spelled.empty()) return;
-    std::string resolved = posix::Resolve(spelled.c_str());
+    std::string resolved = posix::Resolve(spelled);
     int fd = open(resolved.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     if (spelled.back() != '/') spelled += '/';
@@ -360,7 +379,7 @@ Confinement::~Confinement() {
 
 bool StaysInside(const char* path) {
     std::string rest;
-    if (!posix::BelowConfinement(posix::WithSlashes(path), &rest)) return true;
+    if (!posix::BelowConfinement(posix::Native(path), &rest)) return true;
     posix::Place place(path);
     if (!place.ok()) return errno != ELOOP && errno != EXDEV;  // else just not there (yet)
     struct stat st;

@@ -89,6 +89,10 @@ bool FindStoredName(const char* path, std::string* stored);
 struct FolderItem {
     std::string name;  // as stored; "." and ".." are included where the platform lists them
     bool is_folder;
+    // False for a name the code page cannot hold (POSIX file systems hold any); `name`
+    // then shows it with those characters as \u{XXXX} (os::DescribeUtf8), and no path of
+    // the engine can reach it.
+    bool representable = true;
 };
 // Lists the entries of a folder in the order the platform returns them. False when the
 // folder cannot be read.

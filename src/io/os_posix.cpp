@@ -35,7 +35,8 @@ using posix::IsReadOnlyMode;
 using posix::OpenAt;
 using posix::Place;
 using posix::Resolve;
-using posix::WithSlashes;
+using posix::FromNative;
+using posix::Native;
 
 int Days(int year, int month) {
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -307,7 +308,7 @@ bool MoveFile(const char* from, const char* to) {
     if (t.Stat(&st)) {
         if (sf.st_dev != st.st_dev || sf.st_ino != st.st_ino) return false;
         // The same entry under another letter case: rename it to the new spelling.
-        std::string spelled = WithSlashes(to);
+        std::string spelled = Native(to);
         size_t cut = spelled.find_last_of('/');
         std::string name = cut == std::string::npos ? spelled : spelled.substr(cut + 1);
         size_t tcut = target_name.find_last_of('/');
@@ -352,8 +353,7 @@ bool FindStoredName(const char* path, std::string* stored) {
     if (!place.Stat(&st)) return false;
     std::string p = place.name();
     size_t cut = p.find_last_of('/');
-    *stored = cut == std::string::npos ? p : p.substr(cut + 1);
-    return true;
+    return FromNative(cut == std::string::npos ? p : p.substr(cut + 1), stored);
 }
 
 bool ListFolder(const char* folder, std::vector<FolderItem>* items) {
@@ -377,16 +377,27 @@ bool ListFolder(const char* folder, std::vector<FolderItem>* items) {
             struct stat st;
             is_folder = fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
-        items->push_back(FolderItem{e->d_name, is_folder});
+        // A name the code page cannot hold is listed all the same, with those characters
+        // shown as \u{XXXX}, so that a caller can tell what stands there.
+        FolderItem item{std::string(), is_folder, FromNative(e->d_name, &item.name)};
+        if (!item.representable) item.name = DescribeUtf8(e->d_name);
+        items->push_back(item);
     }
     closedir(d);
     return true;
 }
 
-bool GetCurrentFolder(char* buf, size_t size) { return size > 0 && getcwd(buf, size) != nullptr; }
+bool GetCurrentFolder(char* buf, size_t size) {
+    char native[4096];
+    std::string text;
+    if (size == 0 || getcwd(native, sizeof native) == nullptr || !FromNative(native, &text) || text.size() >= size)
+        return false;
+    std::memcpy(buf, text.c_str(), text.size() + 1);
+    return true;
+}
 
 bool SetCurrentFolder(const char* path) {
-    std::string p = Resolve(path);
+    std::string p = Resolve(Native(path));
     return !p.empty() && chdir(p.c_str()) == 0;
 }
 
@@ -395,7 +406,7 @@ int GetDriveType(const char* root) {
     // "C:\" stands for the one fixed drive.
     if ((root[0] == 'C' || root[0] == 'c') && root[1] == ':' && (root[2] == 0 || (IsSeparator(root[2]) && root[3] == 0)))
         return kDriveFixed;
-    std::string p = Resolve(root);
+    std::string p = Resolve(Native(root));
     struct stat st;
     if (!p.empty() && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return kDriveFixed;
     return kDriveNoRootDir;
@@ -405,15 +416,15 @@ std::vector<std::string> FixedDriveRoots() { return {"/"}; }
 
 int64_t FreeSpace(const char* folder) {
     struct statvfs vfs;
-    std::string p = Resolve(folder);
+    std::string p = Resolve(Native(folder));
     if (p.empty() || statvfs(p.c_str(), &vfs) != 0) return -1;
     return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
 }
 
 bool SyncFolder(const char* folder) {
     if (Injected(FaultKind::kFlush)) return false;
-    std::string p = WithSlashes(folder);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::string p = folder;
+    while (p.size() > 1 && IsSeparator(p.back())) p.pop_back();
     Place place(p.c_str());
     if (!place.ok()) return false;
     const int fd = OpenAt(place, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (place.confined() ? O_NOFOLLOW : 0), 0);
@@ -454,9 +465,8 @@ bool TemporaryFolder(std::string* folder) {
     const char* variable = std::getenv("TMPDIR");
     std::string f = variable != nullptr && *variable != '\0' ? variable : "/tmp";
     struct stat st;
-    if (stat(Resolve(f.c_str()).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    if (f.back() != '/') f += '/';
-    *folder = f;
+    if (stat(f.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !FromNative(f, folder)) return false;
+    if (folder->back() != '/') *folder += '/';
     return true;
 }
 

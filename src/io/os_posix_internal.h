@@ -16,18 +16,24 @@
 namespace os {
 namespace posix {
 
-// The path with "\" turned into "/".
-std::string WithSlashes(const char* path);
+// The engine's paths and names are text in the ANSI code page with "\" or "/" between
+// folders; the file system's are UTF-8 with "/". These convert at the layer's edge: a path
+// into the layer becomes its native form (empty, with errno EILSEQ, when its bytes are no
+// text of the code page), and a name out of it becomes code-page text (false when the
+// code page cannot hold it).
+std::string Native(const char* path);
+bool FromNative(const std::string& native, std::string* text);
 
-// Turns a path of the engine into the name of an existing entry where one matches: "\"
-// becomes "/", and when the path does not exist as spelled each component is looked up
-// without regard to letter case. Components that do not exist keep their spelling.
-std::string Resolve(const char* path);
+// Turns a native path into the name of an existing entry where one matches: when the path
+// does not exist as spelled each component is looked up without regard to letter case.
+// Components that do not exist keep their spelling.
+std::string Resolve(const std::string& native);
 
-// Finds the entry of the open folder `dir` whose name folds to the same key as `name`
-// (FoldedName), as the folder stores it. The folder is listed once and the listing kept:
-// it is used again while the folder's change time shows no change that the layer did not
-// make itself (see FolderChange), else the folder is listed afresh.
+// Finds the entry of the open folder `dir` whose name (native) folds to the same key as
+// `name` (FoldedName in the code page), as the folder stores it. Names the code page
+// cannot hold match nothing. The folder is listed once and the listing kept: it is used
+// again while the folder's change time shows no change that the layer did not make itself
+// (see FolderChange), else the folder is listed afresh.
 bool FindNoCaseAt(int dir, const std::string& name, std::string* found);
 
 // Keeps the kept listing of a folder right across a change this layer makes in it: made
@@ -55,7 +61,7 @@ private:
 // the way, ENOTDIR for a file on the way.
 class Place {
 public:
-    explicit Place(const char* path);
+    explicit Place(const char* path);  // in the code page, as the engine spells it
     ~Place();
     Place(const Place&) = delete;
     Place& operator=(const Place&) = delete;
@@ -63,7 +69,7 @@ public:
     bool ok() const { return ok_; }
     bool confined() const { return confined_; }
     int dir() const;
-    const char* name() const { return name_.c_str(); }
+    const char* name() const { return name_.c_str(); }  // native
     // lstat of the name: never follows a final link.
     bool Stat(struct stat* st) const;
     // The path below the confinement folder as stored ("/" between names; "" for the

@@ -261,7 +261,7 @@ FolderLock::~FolderLock() {
 // apply then runs as it always did, unlocked.
 FolderLock::Result FolderLock::Acquire(const char* folder) {
     if (state_ != nullptr) return kHeld;
-    const std::string path = posix::Resolve(folder);
+    const std::string path = posix::Resolve(posix::Native(folder));
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kFailed;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {

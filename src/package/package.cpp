@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "io/codepage.h"
 #include "package/entry_name.h"
 #include "package/zlib_stream.h"
 
@@ -174,6 +175,14 @@ uint32_t UpgradePackage::ReadEntryTable() {
         const std::string problem = EntryNameProblem(name);
         if (!problem.empty()) {
             RefuseTable("entry " + std::to_string(i) + " has an unsafe name \"" + original + "\": " + problem);
+            return 0;
+        }
+        // A name must be text of the code page: bytes that are no character of it would be
+        // read as some other name, differently on every system.
+        std::string text;
+        if (!os::ToUtf8(name, &text)) {
+            RefuseTable("entry " + std::to_string(i) + " has a name that is no text of code page " +
+                        std::to_string(os::CodePage()) + " (the package may be meant for another code page)");
             return 0;
         }
         auto inserted = seen.emplace(EntryNameKey(name), i);

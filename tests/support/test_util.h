@@ -32,6 +32,9 @@ private:
 
 // Joins with the platform's separator.
 std::string JoinNative(const std::string& a, const std::string& b);
+// A path of the engine (text in the code page) as the file system spells it: UTF-8 on
+// POSIX systems, unchanged on Windows. The whole-file helpers below take engine paths.
+std::string OnDisk(const std::string& path);
 // Writes the file, creating the folders on its way.
 void WriteFileBytes(const std::string& path, const Bytes& data);
 void WriteFileText(const std::string& path, const std::string& text);
