@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -636,6 +637,34 @@ bool FindRawResource(Module module, ResourceName name, const void** data, size_t
         }
     }
     return false;
+}
+
+// ---- Private files ---------------------------------------------------------------------
+
+bool CreatePrivateFolder(const char* prefix, std::string* path) {
+    const char* base = std::getenv("TMPDIR");
+    std::string folder = base != nullptr && base[0] == '/' ? base : "/tmp";
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::string pattern = folder + "/" + prefix + "XXXXXX";
+    if (pattern.size() + 1 + 32 + 1 > static_cast<size_t>(kMaxPath)) return false;
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr) return false;  // mode 0700: the owner only
+    *path = std::string(name.data()) + "/";
+    return true;
+}
+
+FileHandle CreatePrivateFile(const char* path) {
+    if (Injected(FaultKind::kOpen)) return kInvalidHandle;
+    const std::string p = WithSlashes(path);
+    int fd = open(p.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return kInvalidHandle;
+    if (fchmod(fd, 0600) != 0) {  // a umask may have taken bits, never given any
+        close(fd);
+        unlink(p.c_str());
+        return kInvalidHandle;
+    }
+    return fd;
 }
 
 }  // namespace os

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 // windows.h maps these names onto their A/W variants; the layer's own functions keep them.
 #undef DeleteFile
 #undef MoveFile
@@ -354,6 +356,77 @@ bool FindRawResource(Module module, ResourceName name, const void** data, size_t
     *data = p;
     *size = SizeofResource(m, found);
     return true;
+}
+
+// ---- Private files ---------------------------------------------------------------------
+
+namespace {
+
+// A security descriptor whose protected access list grants everything to the user the
+// process runs as, and nothing to anyone else; children of a folder inherit it.
+class OwnerOnlySecurity {
+public:
+    OwnerOnlySecurity() {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        user_.resize(size);
+        const bool got = size != 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+        CloseHandle(token);
+        if (!got) return;
+        PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+        acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+        PACL acl = reinterpret_cast<PACL>(acl_.data());
+        ok_ = InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
+              AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, GENERIC_ALL, sid) &&
+              InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+              SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+              SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+    }
+    SECURITY_ATTRIBUTES* Attributes() { return ok_ ? &attributes_ : nullptr; }
+
+private:
+    std::vector<unsigned char> user_;
+    std::vector<unsigned char> acl_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    bool ok_ = false;
+};
+
+}  // namespace
+
+bool CreatePrivateFolder(const char* prefix, std::string* path) {
+    char temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n > MAX_PATH) return false;
+    OwnerOnlySecurity security;
+    if (security.Attributes() == nullptr) return false;
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s%08lx%04x", prefix, GetCurrentProcessId() ^ (GetTickCount() << 8),
+                      (counter++) & 0xFFFF);
+        std::string folder = std::string(temp) + name;
+        if (folder.size() + 1 + 32 + 1 > static_cast<size_t>(kMaxPath)) return false;
+        if (CreateDirectoryA(folder.c_str(), security.Attributes())) {
+            *path = folder + "\\";
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+FileHandle CreatePrivateFile(const char* path) {
+    if (Injected(FaultKind::kOpen)) return kInvalidHandle;
+    OwnerOnlySecurity security;
+    if (security.Attributes() == nullptr) return kInvalidHandle;
+    HANDLE h = CreateFileA(WithBackslashes(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, security.Attributes(),
+                           CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidHandle;
+    return reinterpret_cast<FileHandle>(h);
 }
 
 }  // namespace os
