@@ -10,6 +10,8 @@
 #include "builder/builder.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
+#include "cli/signing.h"
+#include "io/os.h"
 #include "package/deflate_whole.h"
 
 namespace {
@@ -19,6 +21,10 @@ struct BuildCommandOptions {
     int compress = 0;
     std::string description_file;
     uint64_t memory_limit_mb = 1024;
+    std::string sign_key;  // secret key file; empty: the package is not signed
+    std::string trusted_comment;
+    bool has_comment = false;
+    PasswordOptions password;
 };
 
 // Draws "[ 42%] Diffing Maps\Level03.lvl" on stderr when it is a terminal; passes
@@ -81,7 +87,36 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+// Signs the package that was just written. When that fails, no signature file is left
+// beside it (an earlier one would belong to an earlier package) and the error says that
+// the package stands unsigned.
+int SignBuiltPackage(const BuildCommandOptions& o, const minisign::SecretKey& key) {
+    const std::string comment = o.has_comment ? o.trusted_comment : DefaultTrustedComment(o.build.output);
+    std::string error;
+    if (SignPackage(o.build.output, "", key, comment, &error)) return kExitOk;
+    const std::string stale = o.build.output + ".minisig";
+    os::DeleteFile(stale.c_str());
+    std::fprintf(stderr, "ambrel build: error: %s was written and checked, but it is NOT signed: %s\n",
+                 o.build.output.c_str(), error.c_str());
+    if (os::GetAttributes(stale.c_str()) != os::kInvalidAttributes)
+        std::fprintf(stderr, "ambrel build: error: %s is left from before and does not belong to this package\n",
+                     stale.c_str());
+    std::fprintf(stderr, "ambrel build: sign it with: ambrel sign %s -s %s\n", o.build.output.c_str(),
+                 o.sign_key.c_str());
+    return kExitFailed;
+}
+
 int RunBuild(BuildCommandOptions& o) {
+    // The secret key is opened (its password asked) before the work, so that a wrong
+    // password costs no build and leaves nothing written.
+    minisign::SecretKey key;
+    if (!o.sign_key.empty()) {
+        std::string error;
+        if (!LoadSecretKey(o.sign_key, o.password, &key, &error)) {
+            std::fprintf(stderr, "ambrel build: error: %s; no package was written\n", error.c_str());
+            return kExitFailed;
+        }
+    }
     if (!o.description_file.empty()) {
         std::ifstream in(o.description_file, std::ios::binary);
         std::ostringstream text;
@@ -118,7 +153,7 @@ int RunBuild(BuildCommandOptions& o) {
                     summary.block_index_files);
     if (summary.checked)
         std::printf("Checked: applied to a copy of the old files, the package gives the new files.\n");
-    return kExitOk;
+    return o.sign_key.empty() ? kExitOk : SignBuiltPackage(o, key);
 }
 
 }  // namespace
@@ -134,7 +169,10 @@ void AddBuildCommand(CLI::App& app, int& exit_code) {
         "Policies: 0 go on without asking, 1 ask (No aborts), 2 abort, 3 as 0.\n"
         "Policy file: one line per glob, \"PATTERN WARNING ERROR [DESCRIPTION]\"; the last matching\n"
         "line wins; \"#\" starts a comment. Globs: \"*\" and \"?\" within a name, \"**\" across folders;\n"
-        "a pattern without a separator matches names in any folder; letter case is ignored.");
+        "a pattern without a separator matches names in any folder; letter case is ignored.\n"
+        "--sign SECRET opens the key (asking for its password) before building and signs the\n"
+        "package after the check, as `ambrel sign` does. Should signing fail, the package stays,\n"
+        "unsigned, with no signature file beside it, and the exit code is 1.");
     cmd->add_option("OLD_DIR", o->build.old_dir, "The old version's folder")->required()->check(CLI::ExistingDirectory);
     cmd->add_option("NEW_DIR", o->build.new_dir, "The new version's folder")->required()->check(CLI::ExistingDirectory);
     cmd->add_option("-o,--output", o->build.output, "The package to write")->required();
@@ -173,5 +211,13 @@ void AddBuildCommand(CLI::App& app, int& exit_code) {
     cmd->add_option("--threads", o->build.threads, "Files diffed at the same time (1 or 2)")
         ->capture_default_str()
         ->check(CLI::Range(1, 2));
+    CLI::Option* sign = cmd->add_option("--sign", o->sign_key,
+                                        "Sign the package after the check with this secret key (writes "
+                                        "PACKAGE.minisig)");
+    cmd->add_option("--trusted-comment", o->trusted_comment, "The signature's trusted comment (with --sign)")
+        ->each([o](const std::string&) { o->has_comment = true; })
+        ->needs(sign);
+    AddPasswordFileOption(cmd, &o->password);
+    cmd->get_option("--password-file")->needs(sign);
     cmd->callback([o, &exit_code] { exit_code = RunBuild(*o); });
 }

@@ -6,6 +6,7 @@
 #include "apply/verify_entry.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "cli/signing.h"
 #include "package/package.h"
 
 namespace {
@@ -13,17 +14,21 @@ namespace {
 struct VerifyOptions {
     std::string package;
     std::string folder;
+    CheckOptions check;
 };
 
 int RunVerify(const VerifyOptions& options) {
-    auto header = UpgradePackage::OpenHeader(options.package.c_str());
+    PackageSource source;
+    if (!source.Open(options.package, options.check)) return source.ExitCode();
+    auto header = UpgradePackage::OpenHeader(source.Path());
     bool header_valid = header->IsValid();
     header.reset();
-    auto package = UpgradePackage::OpenFull(options.package.c_str(), options.folder.c_str());
+    auto package = UpgradePackage::OpenFull(source.Path(), options.folder.c_str());
     if (!header_valid || !package->IsValid() || package->ProgressTotal == 0) {
         ReportInvalidPackage(package.get());
         return kExitInvalid;
     }
+    source.PrintSignature(stdout);
     auto messages = LoadMessages();
     int findings = 0;
     for (size_t i = 0; i < package->entries.size(); ++i) {
@@ -49,9 +54,13 @@ void AddVerifyCommand(CLI::App& app, int& exit_code) {
     CLI::App* cmd = app.add_subcommand("verify", "Check a folder against every entry of a package (writes nothing)");
     cmd->add_option("PACKAGE", options->package, "The upgrade package (.upg)")->required();
     cmd->add_option("DIR", options->folder, "The installed folder")->required();
+    AddCheckOptions(cmd, &options->check);
     cmd->footer(
         "One line per entry: index, operation, name, and `ok` or the finding's state code with\n"
         "its message; then whether the folder passes the installation match test.\n"
-        "Exit codes: 0 no entry has a finding, 1 some entry has one, 2 invalid package or usage error.");
+        "With --key, the signature is checked first and the trusted comment shown; a refused\n"
+        "signature ends the command before anything else is read from the package.\n"
+        "Exit codes: 0 no entry has a finding, 1 some entry has one, 2 invalid package or signature,\n"
+        "or usage error.");
     cmd->callback([options, &exit_code] { exit_code = RunVerify(*options); });
 }
