@@ -1,4 +1,5 @@
-// The password prompt on POSIX terminals: /dev/tty with ECHO cleared for the one line.
+// The password prompt on POSIX terminals: /dev/tty with echo and signals off for the one
+// line, so that Ctrl-C cancels the prompt instead of ending the program with echo off.
 #include "cli/password.h"
 
 #include <fcntl.h>
@@ -15,7 +16,7 @@ public:
     QuietTerminal() : fd_(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {
         if (fd_ < 0 || tcgetattr(fd_, &saved_) != 0) return;
         termios quiet = saved_;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ISIG);
         quiet.c_lflag |= ICANON;
         quiet_ = tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
     }
@@ -34,6 +35,9 @@ private:
     bool quiet_ = false;
 };
 
+// Ctrl-C, which arrives as a character while signals are off.
+constexpr char kCancel = 3;
+
 }  // namespace
 
 bool CanAskPassword() { return isatty(STDIN_FILENO) != 0; }
@@ -50,7 +54,7 @@ bool AskPassword(const char* prompt, SecretBytes* password, std::string* error) 
     bool ended = false;
     for (;;) {
         char c = 0;
-        if (read(terminal.Fd(), &c, 1) != 1) {
+        if (read(terminal.Fd(), &c, 1) != 1 || c == kCancel) {
             ended = true;
             break;
         }
@@ -63,7 +67,7 @@ bool AskPassword(const char* prompt, SecretBytes* password, std::string* error) 
     if (n > 0 && n <= password->Capacity() && password->Data()[n - 1] == '\r') --n;
     password->Resize(n > kMaxPassword ? 0 : n);
     if (ended || n > kMaxPassword) {
-        *error = ended ? "the terminal closed before the password was given"
+        *error = ended ? "no password was given (cancelled)"
                        : "the password is longer than " + std::to_string(kMaxPassword) + " bytes";
         return false;
     }

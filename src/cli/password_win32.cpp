@@ -1,4 +1,5 @@
-// The password prompt in Windows consoles: CONIN$ with echo off for the one line.
+// The password prompt in Windows consoles: CONIN$ with echo off for the one line; Ctrl-C
+// still ends the program, after the console's mode is put back.
 #include "cli/password.h"
 
 #include <io.h>
@@ -9,6 +10,16 @@
 
 namespace {
 
+// What the Ctrl-C handler puts back; set while a prompt runs.
+HANDLE g_quiet_input = INVALID_HANDLE_VALUE;
+DWORD g_saved_mode = 0;
+
+// Runs on its own thread at Ctrl-C or Ctrl-Break: echo on again, then the default ending.
+BOOL WINAPI RestoreOnBreak(DWORD) {
+    if (g_quiet_input != INVALID_HANDLE_VALUE) SetConsoleMode(g_quiet_input, g_saved_mode);
+    return FALSE;
+}
+
 // Owns the console's input handle and puts its mode back when it goes.
 class QuietConsole {
 public:
@@ -17,10 +28,17 @@ public:
                              OPEN_EXISTING, 0, nullptr)) {
         if (input_ == INVALID_HANDLE_VALUE || !GetConsoleMode(input_, &saved_)) return;
         const DWORD quiet = (saved_ | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~static_cast<DWORD>(ENABLE_ECHO_INPUT);
+        g_quiet_input = input_;
+        g_saved_mode = saved_;
+        SetConsoleCtrlHandler(RestoreOnBreak, TRUE);
         quiet_ = SetConsoleMode(input_, quiet) != 0;
     }
     ~QuietConsole() {
         if (quiet_) SetConsoleMode(input_, saved_);
+        if (g_quiet_input == input_) {
+            SetConsoleCtrlHandler(RestoreOnBreak, FALSE);
+            g_quiet_input = INVALID_HANDLE_VALUE;
+        }
         if (input_ != INVALID_HANDLE_VALUE) CloseHandle(input_);
     }
     QuietConsole(const QuietConsole&) = delete;

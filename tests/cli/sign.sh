@@ -178,6 +178,12 @@ if [ -z "$runner" ]; then
     "$ambrel" keygen -p tk.pub -s tk.key >out.txt
   has "the two passwords differ" "keygen with two passwords"
   [ -e tk.key ] || [ -e tk.pub ] && fail "keygen wrote a key after two different passwords"
+  # Ctrl-C at the prompt cancels it and gives the terminal its echo back.
+  terminal --expect "Password for the new secret key: " --send $'\003' --shell "sleep 0.2" --send "visible" -- \
+    sh -c "\"$ambrel\" keygen -p tk.pub -s tk.key; read line; echo \"read: \$line\"" >out.txt
+  has "no password was given (cancelled)" "Ctrl-C at the password prompt"
+  has "^visible" "echo after Ctrl-C at the password prompt"
+  [ -e tk.key ] && fail "keygen wrote a key after Ctrl-C"
   terminal --expect "Password of the secret key: " --send "pass phrase" -- \
     "$ambrel" sign p.upg -s ap.key -t "typed on the terminal" >out.txt || fail "sign with a typed password"
   lacks "pass phrase" "the typed password was echoed"
