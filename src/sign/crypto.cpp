@@ -175,6 +175,9 @@ bool Scrypt(const void* password, size_t password_size, const uint8_t* salt, siz
 bool RandomBytes(void* out, size_t n) {
     if (!Ready()) return false;
     gcry_randomize(out, n, GCRY_VERY_STRONG_RANDOM);
+    // Closes the random sources until the next call, which also releases the jitter
+    // entropy collector that libgcrypt would otherwise hold to the end of the process.
+    gcry_control(GCRYCTL_CLOSE_RANDOM_DEVICE, 0);
     return true;
 }
 
