@@ -1,5 +1,5 @@
 # Cross-compiles for Windows with mingw-w64 (POSIX thread model so that the C++ threading
-# headers work), linking the runtime and zlib statically. AMBREL_WINDOWS_ARCH picks the
+# headers work), linking the runtime, zlib and libgcrypt statically. AMBREL_WINDOWS_ARCH picks the
 # machine: i686 (the default, what ships) or x86_64 (for testing on hosts that cannot run
 # 32-bit code). Tests run under the matching Wine loader, which becomes the project's
 # CMAKE_CROSSCOMPILING_EMULATOR.
@@ -33,6 +33,9 @@ endif()
 if(NOT EXISTS /usr/${TOOLCHAIN_PREFIX}/lib/libz.a)
   message(FATAL_ERROR "zlib for mingw-w64 is missing (Debian: apt-get install libz-mingw-w64-dev)")
 endif()
+if(NOT EXISTS /usr/${TOOLCHAIN_PREFIX}/lib/libgcrypt.a OR NOT EXISTS /usr/${TOOLCHAIN_PREFIX}/lib/libgpg-error.a)
+  message(FATAL_ERROR "libgcrypt for mingw-w64 is missing (Debian: apt-get install libgcrypt-mingw-w64-dev)")
+endif()
 
 set(CMAKE_C_COMPILER ${MINGW_CC})
 set(CMAKE_CXX_COMPILER ${MINGW_CXX})
@@ -47,6 +50,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # zlib statically, never its DLL.
 set(ZLIB_LIBRARY /usr/${TOOLCHAIN_PREFIX}/lib/libz.a CACHE FILEPATH "" FORCE)
 set(ZLIB_INCLUDE_DIR /usr/${TOOLCHAIN_PREFIX}/include CACHE PATH "" FORCE)
+# libgcrypt and libgpg-error statically too, never their DLLs.
+set(GCRYPT_LIBRARY /usr/${TOOLCHAIN_PREFIX}/lib/libgcrypt.a CACHE FILEPATH "" FORCE)
+set(GPG_ERROR_LIBRARY /usr/${TOOLCHAIN_PREFIX}/lib/libgpg-error.a CACHE FILEPATH "" FORCE)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 

@@ -5,13 +5,14 @@
 
 #include "apply/driver.h"
 #include "apply/identity.h"
-#include "apply/verify_entry.h"
 #include "apply/outcome.h"
 #include "apply/search.h"
+#include "apply/verify_entry.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
 #include "cli/platform.h"
+#include "cli/signing.h"
 #include "io/codepage.h"
 #include "io/os.h"
 #include "package/package.h"
@@ -25,6 +26,7 @@ struct ApplyOptions {
     bool no = false;
     std::vector<std::string> roots;
     int code_page = os::CodePage();
+    CheckOptions check;
 };
 
 void PrintPackageTexts(const UpgradePackage& package) {
@@ -33,8 +35,9 @@ void PrintPackageTexts(const UpgradePackage& package) {
 }
 
 // Finds the target folder: the named one, or the first folder under the roots that passes
-// the installation match test. False when the search finds nothing.
-bool ChooseTarget(const ApplyOptions& options, std::string* target) {
+// the installation match test for the package at `package`. False when the search finds
+// nothing.
+bool ChooseTarget(const ApplyOptions& options, const char* package, std::string* target) {
     if (!options.folder.empty()) {
         *target = options.folder;
         return true;
@@ -42,7 +45,7 @@ bool ChooseTarget(const ApplyOptions& options, std::string* target) {
     std::vector<std::string> roots = options.roots.empty() ? DefaultSearchRoots() : options.roots;
     std::printf("Searching for installed components...\n");
     char found[os::kMaxPath] = {};
-    if (!LocateInstalledTarget(options.package.c_str(), found, roots)) {
+    if (!LocateInstalledTarget(package, found, roots)) {
         std::printf("No installed copy that this upgrade applies to was found under:");
         for (const std::string& root : roots) std::printf(" %s", Printable(root).c_str());
         std::printf("\nName the folder to upgrade: ambrel apply PACKAGE DIR\n");
@@ -93,29 +96,35 @@ size_t ReportSkipped(UpgradePackage& package, size_t* applied) {
 }
 
 int RunApply(ApplyOptions& options) {
-    std::vector<std::string*> arguments{&options.package, &options.folder};
+    std::vector<std::string*> arguments{&options.package, &options.folder, &options.check.key, &options.check.signature};
     for (std::string& root : options.roots) arguments.push_back(&root);
     if (!UseCodePage(options.code_page, "apply") || !ArgumentsInCodePage(arguments, "apply")) return kExitInvalid;
     ConsoleFrontEnd frontend(options.yes ? ConsoleFrontEnd::Answer::kYes
                              : options.no ? ConsoleFrontEnd::Answer::kNo
                                           : ConsoleFrontEnd::Answer::kAsk);
+    // With --key the signature is checked before anything else is read from the package;
+    // from then on every read goes to the private copy of the checked bytes.
+    PackageSource source;
+    if (!source.Open(options.package, options.check)) return source.ExitCode();
+    const char* package_path = source.Path();
+    source.PrintSignature(stdout);
     // A package that will be refused is reported first: nothing is searched or asked.
     {
-        auto header = UpgradePackage::OpenHeader(options.package.c_str());
+        auto header = UpgradePackage::OpenHeader(package_path);
         if (!header->IsValid()) {
             ReportInvalidPackage(header.get());
             return kExitInvalid;
         }
     }
     {
-        auto checked = UpgradePackage::OpenFull(options.package.c_str(), ".");
+        auto checked = UpgradePackage::OpenFull(package_path, ".");
         if (!checked->IsValid()) {
             ReportInvalidPackage(checked.get());
             return kExitInvalid;
         }
     }
     std::string target;
-    if (!ChooseTarget(options, &target)) return kExitFailed;
+    if (!ChooseTarget(options, package_path, &target)) return kExitFailed;
     // A folder that another run is applying to is left alone at once: even reading its
     // files could keep that run from replacing them (Windows does not replace a file that
     // is open). The apply takes the lock again for itself.
@@ -125,9 +134,9 @@ int RunApply(ApplyOptions& options) {
     }
 
     // One package object at a time: the file is opened without sharing on Windows.
-    PrintPackageTexts(*UpgradePackage::OpenHeader(options.package.c_str()));
+    PrintPackageTexts(*UpgradePackage::OpenHeader(package_path));
     std::printf("Target:      %s\n", Printable(target).c_str());
-    if (!options.folder.empty() && !CheckTargetFolder(options.package.c_str(), target.c_str())) {
+    if (!options.folder.empty() && !CheckTargetFolder(package_path, target.c_str())) {
         std::printf("\nInvalid target folder!\n"
                     "The selected directory (as shown below) does not contain the necessary files to "
                     "receive an upgrade.\n  %s\n", Printable(target).c_str());
@@ -137,7 +146,7 @@ int RunApply(ApplyOptions& options) {
         return kExitFailed;
     }
 
-    auto package = UpgradePackage::OpenFull(options.package.c_str(), target.c_str());
+    auto package = UpgradePackage::OpenFull(package_path, target.c_str());
     if (!package->IsValid()) {
         ReportInvalidPackage(package.get());
         return kExitInvalid;
@@ -179,6 +188,7 @@ void AddApplyCommand(CLI::App& app, int& exit_code) {
                     "Where to search for the installed copy when DIR is omitted (repeatable; default: the "
                     "current folder, on Windows the fixed drives)");
     AddCodePageOption(cmd, &options->code_page);
+    AddCheckOptions(cmd, &options->check);
     cmd->footer(
         "Without DIR, the roots are searched breadth-first, one root completely before the next,\n"
         "and the first folder that passes the installation match test is the target.\n"
@@ -186,8 +196,13 @@ void AddApplyCommand(CLI::App& app, int& exit_code) {
         "every question is answered No (and printed). Ctrl-C is the cancel button: it asks whether\n"
         "to stop and then goes on or aborts; nothing is changed until the last phase, which cannot\n"
         "be cancelled.\n"
+        "With --key, the package must carry a valid minisign signature by that key (PACKAGE.minisig,\n"
+        "or --signature FILE). It is checked first; a missing, malformed or wrong signature, or a\n"
+        "package or trusted comment changed since signing, ends the command with exit code 2 before\n"
+        "anything else is read, searched or changed. The checked bytes are kept in a private copy\n"
+        "for the rest of the run, so a package changed on disk meanwhile is not what is applied.\n"
         "Exit codes: 0 applied, 1 aborted (no file changed) or no installed copy found,\n"
-        "2 invalid package or usage error, 3 applied but some files could not be put in place\n"
+        "2 invalid package or signature, or usage error, 3 applied but some files could not be put in place\n"
         "(their new versions are kept and listed), 4 applied except for the entries that were\n"
         "skipped, each listed with its reason (when every entry was skipped nothing changed).");
     cmd->callback([options, &exit_code] { exit_code = RunApply(*options); });

@@ -9,8 +9,10 @@
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
+#include "cli/signing.h"
 #include "io/codepage.h"
 #include "io/file_ops.h"
+#include "io/os.h"
 #include "package/deflate_whole.h"
 
 namespace {
@@ -21,13 +23,17 @@ struct BuildCommandOptions {
     std::string description_file;
     uint64_t memory_limit_mb = 1024;
     int code_page = os::CodePage();
+    std::string sign_key;  // secret key file; empty: the package is not signed
+    std::string trusted_comment;
+    bool has_comment = false;
+    PasswordOptions password;
 };
 
 // Paths, title, description and patterns from the command line as text of the code page.
 bool TextsInCodePage(BuildCommandOptions& o) {
     BuildOptions& b = o.build;
     std::vector<std::string*> texts{&b.old_dir, &b.new_dir, &b.output, &b.title, &b.description, &b.policy_file,
-                                    &o.description_file};
+                                    &o.description_file, &o.sign_key, &o.password.password_file};
     for (std::string& pattern : b.excludes) texts.push_back(&pattern);
     return UseCodePage(o.code_page, "build") && ArgumentsInCodePage(texts, "build");
 }
@@ -92,8 +98,37 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+// Signs the package that was just written. When that fails, no signature file is left
+// beside it (an earlier one would belong to an earlier package) and the error says that
+// the package stands unsigned.
+int SignBuiltPackage(const BuildCommandOptions& o, const minisign::SecretKey& key) {
+    const std::string comment = o.has_comment ? o.trusted_comment : DefaultTrustedComment(o.build.output);
+    std::string error;
+    if (SignPackage(o.build.output, "", key, comment, &error)) return kExitOk;
+    const std::string stale = o.build.output + ".minisig";
+    os::DeleteFile(stale.c_str());
+    std::fprintf(stderr, "ambrel build: error: %s was written and checked, but it is NOT signed: %s\n",
+                 o.build.output.c_str(), error.c_str());
+    if (os::GetAttributes(stale.c_str()) != os::kInvalidAttributes)
+        std::fprintf(stderr, "ambrel build: error: %s is left from before and does not belong to this package\n",
+                     stale.c_str());
+    std::fprintf(stderr, "ambrel build: sign it with: ambrel sign %s -s %s\n", o.build.output.c_str(),
+                 o.sign_key.c_str());
+    return kExitFailed;
+}
+
 int RunBuild(BuildCommandOptions& o) {
     if (!TextsInCodePage(o)) return kExitInvalid;
+    // The secret key is opened (its password asked) before the work, so that a wrong
+    // password costs no build and leaves nothing written.
+    minisign::SecretKey key;
+    if (!o.sign_key.empty()) {
+        std::string error;
+        if (!LoadSecretKey(o.sign_key, o.password, &key, &error)) {
+            std::fprintf(stderr, "ambrel build: error: %s; no package was written\n", error.c_str());
+            return kExitFailed;
+        }
+    }
     if (!o.description_file.empty()) {
         std::string contents, why;
         if (!ReadWholeFile(o.description_file, &contents)) {
@@ -134,7 +169,7 @@ int RunBuild(BuildCommandOptions& o) {
                     summary.block_index_files);
     if (summary.checked)
         std::printf("Checked: applied to a copy of the old files, the package gives the new files.\n");
-    return kExitOk;
+    return o.sign_key.empty() ? kExitOk : SignBuiltPackage(o, key);
 }
 
 }  // namespace
@@ -154,7 +189,10 @@ void AddBuildCommand(CLI::App& app, int& exit_code) {
         "Names, title and descriptions are written in one ANSI code page (--codepage, default 1252;\n"
         "on Windows the system's own); a name the code page cannot hold is an error. The package\n"
         "does not record its code page. A description or policy file may be UTF-8 or text of the\n"
-        "code page.");
+        "code page.\n"
+        "--sign SECRET opens the key (asking for its password) before building and signs the\n"
+        "package after the check, as `ambrel sign` does. Should signing fail, the package stays,\n"
+        "unsigned, with no signature file beside it, and the exit code is 1.");
     cmd->add_option("OLD_DIR", o->build.old_dir, "The old version's folder")->required()->check(CLI::ExistingDirectory);
     cmd->add_option("NEW_DIR", o->build.new_dir, "The new version's folder")->required()->check(CLI::ExistingDirectory);
     cmd->add_option("-o,--output", o->build.output, "The package to write")->required();
@@ -197,5 +235,13 @@ void AddBuildCommand(CLI::App& app, int& exit_code) {
                         " (default: the number of cores); the package is the same for every number")
         ->capture_default_str()
         ->check(CLI::Range(1, kMaxBuildThreads));
+    CLI::Option* sign = cmd->add_option("--sign", o->sign_key,
+                                        "Sign the package after the check with this secret key (writes "
+                                        "PACKAGE.minisig)");
+    cmd->add_option("--trusted-comment", o->trusted_comment, "The signature's trusted comment (with --sign)")
+        ->each([o](const std::string&) { o->has_comment = true; })
+        ->needs(sign);
+    AddPasswordFileOption(cmd, &o->password);
+    cmd->get_option("--password-file")->needs(sign);
     cmd->callback([o, &exit_code] { exit_code = RunBuild(*o); });
 }

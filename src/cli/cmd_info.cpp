@@ -5,6 +5,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "cli/signing.h"
 #include "io/codepage.h"
 #include "package/package.h"
 
@@ -14,10 +15,20 @@ struct InfoOptions {
     std::string package;
     bool json = false;
     int code_page = os::CodePage();
+    CheckOptions check;
 };
 
 nlohmann::json IdentityJson(const FileIdentity& id) {
     return {{"size", id.size}, {"check", id.check}, {"stamp", id.stamp}};
+}
+
+// The signature that was checked, or null.
+nlohmann::json SignatureJson(const PackageSource& source) {
+    if (!source.Checked()) return nullptr;
+    const minisign::Signature& s = source.Verified().Signature();
+    return {{"key_id", minisign::KeyIdText(s.key_id)},
+            {"form", s.form == minisign::Form::kPrehashed ? "prehashed" : "legacy"},
+            {"trusted_comment", s.trusted_comment}};
 }
 
 nlohmann::json PackageJson(const UpgradePackage& p, const MessageTable& messages) {
@@ -71,19 +82,25 @@ void PrintText(const UpgradePackage& p, const MessageTable& messages) {
 }
 
 int RunInfo(InfoOptions& options) {
-    if (!UseCodePage(options.code_page, "info") || !ArgumentsInCodePage({&options.package}, "info")) return kExitInvalid;
-    auto header = UpgradePackage::OpenHeader(options.package.c_str());
+    if (!UseCodePage(options.code_page, "info") ||
+        !ArgumentsInCodePage({&options.package, &options.check.key, &options.check.signature}, "info"))
+        return kExitInvalid;
+    PackageSource source;
+    if (!source.Open(options.package, options.check)) return source.ExitCode();
+    auto header = UpgradePackage::OpenHeader(source.Path());
     if (!header->IsValid()) {
         ReportInvalidPackage(header.get());
         return kExitInvalid;
     }
     header.reset();  // the package file is opened without sharing: one object at a time
-    auto package = UpgradePackage::OpenFull(options.package.c_str(), ".");
+    auto package = UpgradePackage::OpenFull(source.Path(), ".");
     auto messages = LoadMessages();
     if (options.json) {
-        std::printf("%s\n", PackageJson(*package, *messages).dump(2, ' ', false,
-                                                                    nlohmann::json::error_handler_t::replace).c_str());
+        nlohmann::json json = PackageJson(*package, *messages);
+        json["signature"] = SignatureJson(source);
+        std::printf("%s\n", json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else {
+        source.PrintSignature(stdout);
         PrintText(*package, *messages);
     }
     if (!package->IsValid()) {
@@ -107,5 +124,12 @@ void AddInfoCommand(CLI::App& app, int& exit_code) {
         "are text of one ANSI code page, which the package does not record (--codepage); they are\n"
         "printed in the terminal's encoding (UTF-8), with control characters as \\xHH.\n"
         "Exit codes: 0 valid package, 2 invalid package or usage error.");
+    AddCheckOptions(cmd, &options->check);
+    cmd->footer(
+        "Text output: one line per entry with index, operation, warning (W) and error (E) policy,\n"
+        "name, description, and the old and new identity as SIZE 0xCHECK 0xSTAMP.\n"
+        "With --key, the signature is checked first and shown (JSON: \"signature\", else null);\n"
+        "a refused signature ends the command before anything else is read from the package.\n"
+        "Exit codes: 0 valid package, 2 invalid package or signature, or usage error.");
     cmd->callback([options, &exit_code] { exit_code = RunInfo(*options); });
 }

@@ -6,6 +6,7 @@
 #include "apply/verify_entry.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "cli/signing.h"
 #include "io/codepage.h"
 #include "package/package.h"
 
@@ -15,20 +16,25 @@ struct VerifyOptions {
     std::string package;
     std::string folder;
     int code_page = os::CodePage();
+    CheckOptions check;
 };
 
 int RunVerify(VerifyOptions& options) {
     if (!UseCodePage(options.code_page, "verify") ||
-        !ArgumentsInCodePage({&options.package, &options.folder}, "verify"))
+        !ArgumentsInCodePage({&options.package, &options.folder, &options.check.key, &options.check.signature},
+                             "verify"))
         return kExitInvalid;
-    auto header = UpgradePackage::OpenHeader(options.package.c_str());
+    PackageSource source;
+    if (!source.Open(options.package, options.check)) return source.ExitCode();
+    auto header = UpgradePackage::OpenHeader(source.Path());
     bool header_valid = header->IsValid();
     header.reset();
-    auto package = UpgradePackage::OpenFull(options.package.c_str(), options.folder.c_str());
+    auto package = UpgradePackage::OpenFull(source.Path(), options.folder.c_str());
     if (!header_valid || !package->IsValid() || package->ProgressTotal == 0) {
         ReportInvalidPackage(package.get());
         return kExitInvalid;
     }
+    source.PrintSignature(stdout);
     auto messages = LoadMessages();
     int findings = 0;
     for (size_t i = 0; i < package->entries.size(); ++i) {
@@ -55,9 +61,13 @@ void AddVerifyCommand(CLI::App& app, int& exit_code) {
     cmd->add_option("PACKAGE", options->package, "The upgrade package (.upg)")->required();
     cmd->add_option("DIR", options->folder, "The installed folder")->required();
     AddCodePageOption(cmd, &options->code_page);
+    AddCheckOptions(cmd, &options->check);
     cmd->footer(
         "One line per entry: index, operation, name, and `ok` or the finding's state code with\n"
         "its message; then whether the folder passes the installation match test.\n"
-        "Exit codes: 0 no entry has a finding, 1 some entry has one, 2 invalid package or usage error.");
+        "With --key, the signature is checked first and the trusted comment shown; a refused\n"
+        "signature ends the command before anything else is read from the package.\n"
+        "Exit codes: 0 no entry has a finding, 1 some entry has one, 2 invalid package or signature,\n"
+        "or usage error.");
     cmd->callback([options, &exit_code] { exit_code = RunVerify(*options); });
 }

@@ -9,6 +9,8 @@ void AddIdentityCommand(CLI::App& app, int& exit_code);
 void AddVerifyCommand(CLI::App& app, int& exit_code);
 void AddApplyCommand(CLI::App& app, int& exit_code);
 void AddBuildCommand(CLI::App& app, int& exit_code);
+void AddKeygenCommand(CLI::App& app, int& exit_code);
+void AddSignCommand(CLI::App& app, int& exit_code);
 
 // Exit codes shared by the subcommands.
 enum ExitCode : int {

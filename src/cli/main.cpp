@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
     AddVerifyCommand(app, exit_code);
     AddApplyCommand(app, exit_code);
     AddBuildCommand(app, exit_code);
+    AddKeygenCommand(app, exit_code);
+    AddSignCommand(app, exit_code);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -273,4 +273,18 @@ bool TemporaryFolder(std::string* folder);
 // number and file index). False when either does not exist or cannot be asked.
 bool SameFile(const char* a, const char* b);
 
+// ---- Private files ---------------------------------------------------------------------
+// For what no other user may read or change while the program uses it: the checked copy
+// of a signed package and secret key files.
+
+// Creates a new, empty folder that only the calling user can enter, inside the system's
+// temporary folder (POSIX: $TMPDIR, else /tmp; Windows: GetTempPath), its name starting
+// with `prefix`. *path gets it with a final separator. False when none can be made or the
+// name would not fit kMaxPath with room for a file name of 32 characters.
+bool CreatePrivateFolder(const char* prefix, std::string* path);
+// Creates a new file for reading and writing that only its owner can open: never opens,
+// truncates or follows anything that exists, and on Windows holds the file without sharing
+// until it is closed. kInvalidHandle on failure.
+FileHandle CreatePrivateFile(const char* path);
+
 }  // namespace os

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "io/codepage.h"
 #include "io/os_posix_internal.h"
@@ -478,6 +479,38 @@ bool SameFile(const char* a, const char* b) {
     if (fstatat(pa.dir(), pa.name(), &sa, pa.confined() ? AT_SYMLINK_NOFOLLOW : 0) != 0) return false;
     if (fstatat(pb.dir(), pb.name(), &sb, pb.confined() ? AT_SYMLINK_NOFOLLOW : 0) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// ---- Private files ---------------------------------------------------------------------
+
+bool CreatePrivateFolder(const char* prefix, std::string* path) {
+    std::string folder;
+    if (!TemporaryFolder(&folder)) return false;
+    const std::string pattern = folder + prefix + "XXXXXX";
+    if (pattern.size() + 1 + 32 + 1 > static_cast<size_t>(kMaxPath)) return false;
+    const std::string native = Native(pattern.c_str());
+    std::vector<char> name(native.begin(), native.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr) return false;  // mode 0700: the owner only
+    if (!FromNative(name.data(), path)) {
+        rmdir(name.data());
+        return false;
+    }
+    *path += "/";
+    return true;
+}
+
+FileHandle CreatePrivateFile(const char* path) {
+    if (Injected(FaultKind::kOpen)) return kInvalidHandle;
+    const std::string p = Native(path);
+    int fd = open(p.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return kInvalidHandle;
+    if (fchmod(fd, 0600) != 0) {  // a umask may have taken bits, never given any
+        close(fd);
+        unlink(p.c_str());
+        return kInvalidHandle;
+    }
+    return fd;
 }
 
 }  // namespace os

@@ -268,4 +268,38 @@ FolderLock::Result FolderLock::Acquire(const char* folder) {
     return kHeld;
 }
 
+// ---- Private files ---------------------------------------------------------------------
+
+bool CreatePrivateFolder(const char* prefix, std::string* path) {
+    char temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n > MAX_PATH) return false;
+    PrivateAccess security;
+    if (security.Attributes() == nullptr) return false;
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s%08lx%04x", prefix, GetCurrentProcessId() ^ (GetTickCount() << 8),
+                      (counter++) & 0xFFFF);
+        std::string folder = std::string(temp) + name;
+        if (folder.size() + 1 + 32 + 1 > static_cast<size_t>(kMaxPath)) return false;
+        if (CreateDirectoryA(folder.c_str(), security.Attributes())) {
+            *path = folder + "\\";
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+FileHandle CreatePrivateFile(const char* path) {
+    if (Injected(FaultKind::kOpen)) return kInvalidHandle;
+    PrivateAccess security;
+    if (security.Attributes() == nullptr) return kInvalidHandle;
+    HANDLE h = CreateFileA(WithBackslashes(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, security.Attributes(),
+                           CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidHandle;
+    return reinterpret_cast<FileHandle>(h);
+}
+
 }  // namespace os
