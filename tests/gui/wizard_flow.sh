@@ -8,7 +8,8 @@
 . "$(dirname "$0")/common.sh" wizard_flow "$@"
 
 make_versions
-printf 'Maps and fixes for Brackwold.\nRead the notes after the upgrade.\n' >"$FIX/notes.txt"
+# Line ends of both kinds: the page shows every line break as CR LF, and a CR LF as it is.
+printf 'Maps and fixes for Brackwold.\nRead the notes\r\nafter the upgrade.\n' >"$FIX/notes.txt"
 build "$FIX/old" "$FIX/new" "$FIX/main.upg" --title "Brackwold 1.3 & Maps" --description-file "$FIX/notes.txt" \
   --error-policy 2
 
@@ -67,7 +68,7 @@ happy_path() {
   sleep 0.3
   check "page 1 shows the title with its & as written" [ "$(control_text Ambrel 101)" = "Brackwold 1.3 & Maps" ]
   check "page 1 shows the description line by line" \
-    [ "$(control_text Ambrel 102)" = 'Maps and fixes for Brackwold.\nRead the notes after the upgrade.\n' ]
+    [ "$(control_text Ambrel 102)" = 'Maps and fixes for Brackwold.\r\nRead the notes\r\nafter the upgrade.\r\n' ]
   check "Back is disabled on page 1" [ "$(control_text Ambrel 300 3)" = 0 ]
   shot page1
   keep_screenshot backdrop-page1
