@@ -8,10 +8,13 @@
 . "$(dirname "$0")/common.sh" wizard_flow "$@"
 
 make_versions
-# Line ends of both kinds: the page shows every line break as CR LF, and a CR LF as it is.
 printf 'Maps and fixes for Brackwold.\nRead the notes\r\nafter the upgrade.\n' >"$FIX/notes.txt"
 build "$FIX/old" "$FIX/new" "$FIX/main.upg" --title "Brackwold 1.3 & Maps" --description-file "$FIX/notes.txt" \
   --error-policy 2
+# The builder writes CR LF line ends; a package from elsewhere may hold a bare LF. The first
+# line end of this one becomes LF and a blank (same length): page 1 must show every line
+# break as CR LF, and keep a CR LF as it is.
+perl -0777 -pi -e 's/Brackwold\.\r\nRead/Brackwold.\n Read/ or die "no description to change\n"' "$FIX/main.upg" || exit 1
 
 # ink_box FILE X Y W H R G B: "LEFT TOP RIGHT BOTTOM" (inclusive) of the pixels of exactly
 # that colour in the rectangle; nothing when there are none.
@@ -155,7 +158,7 @@ happy_path() {
   sleep 0.3
   check "page 1 shows the title with its & as written" [ "$(control_text Ambrel 101)" = "Brackwold 1.3 & Maps" ]
   check "page 1 shows the description line by line" \
-    [ "$(control_text Ambrel 102)" = 'Maps and fixes for Brackwold.\r\nRead the notes\r\nafter the upgrade.\r\n' ]
+    [ "$(control_text Ambrel 102)" = 'Maps and fixes for Brackwold.\r\n Read the notes\r\nafter the upgrade.\r\n' ]
   check "Back is disabled on page 1" [ "$(control_text Ambrel 300 3)" = 0 ]
   shot page1
   keep_screenshot backdrop-page1
