@@ -76,6 +76,11 @@ expect_boxes() {
   fi
 }
 
+# runs_of TEXT: the text as runs of equal characters, "63B 1? 212W".
+runs_of() {
+  echo "$1" | fold -w1 | uniq -c | awk '{ printf "%s%d%s", (NR > 1 ? " " : ""), $1, $2 }'
+}
+
 # bar_fill_check: with the engine held by a question, the question is moved off the
 # progress dialog and the dialog is made to paint itself again: it paints the bar at the
 # last percentage drawn before, without the engine. The bar's inner rectangle (its client
@@ -111,7 +116,7 @@ bar_fill_check() {
     got=$(pixels "$LAST_SHOT" "$left" "$row" "$width" 1 |
       awk '{ printf "%s", ($3 == 0 && $4 == 0 && $5 == 255) ? "B" : ($3 == 255 && $4 == 255 && $5 == 255) ? "W" : "x" }')
     [[ "$got" == $want ]] ||
-      fail "at $percent% the bar's row $row reads $got, expected $want (B blue, W white, ? either; fill at column $((fill - left)) of $width)"
+      fail "at $percent% the bar's row $row reads $(runs_of "$got"), expected $(runs_of "$want") (B blue, W white, x other, ? either; fill at column $((fill - left)) of $width)"
   done
 }
 
