@@ -171,14 +171,21 @@ copy_nowhere() {
 }
 
 # The search notice is on the screen, centred and with its text painted, while the fixed
-# drives are searched: 40000 folders before the installed copy make the search last several
-# seconds. It is gone when page 1 comes.
+# drives are searched. The search lasts several seconds: before it reaches the installed
+# copy it tests 400 folders that each hold gone.txt and a Maps\Level.map of 30 MB (one file,
+# linked), which the test reads whole before it rejects the folder. (Many empty folders
+# would do as well, but deleting tens of thousands of folders takes minutes here.)
 search_notice() {
   wine_new_prefix || return 1
   install_program 'C:\Patch' "$FIX/main.upg" ambrel32.upg
   install_copy "$FIX/old" "$INSTALLED"
-  mkdir -p "$(wine_c 'C:\Many')"
-  (cd "$(wine_c 'C:\Many')" && mkdir d{1..40000}) || return 1
+  local decoys i
+  decoys=$(wine_c 'C:\Many')
+  head -c 30000000 /dev/urandom >"$WINE_WORK/level.map"
+  mkdir -p "$decoys"/d{1..400}/Maps || return 1
+  for ((i = 1; i <= 400; i++)); do
+    ln "$FIX/old/gone.txt" "$decoys/d$i/" && ln "$WINE_WORK/level.map" "$decoys/d$i/Maps/Level.map" || return 1
+  done
   local notice_text="Searching for installed components..." start=$SECONDS seen="" peek
   wine_start 'C:\Patch\ambrel32.exe'
   while [ -z "$(win_ids Ambrel)" ]; do
