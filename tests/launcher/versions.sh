@@ -8,7 +8,7 @@
 # Usage: versions.sh BRACKPATCH PROBE AMBREL32 EMULATOR NATIVE_AMBREL
 set -u
 . "$(dirname "$0")/support.bash"
-launcher_init launcher_versions "$@" || exit 1
+launcher_init "launcher_versions (TZ=${TZ:-unset})" "$@" || exit 1
 
 ALREADY_13='Your installed version of brackwold is already v1.3\nThis patch patches from v1.0 to v1.3\nYou do not need this patch.'
 CD_12='This patch cannot patch from Brackwold version 1.2\nThis patch only patches from v1.0 to v1.3.'
