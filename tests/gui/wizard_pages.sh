@@ -13,14 +13,29 @@ head -c 5000 /dev/urandom >"$FIX/ghost_old/Ghost/thing.dat"
 { cat "$FIX/ghost_old/Ghost/thing.dat"; printf 'more'; } >"$FIX/ghost_new/Ghost/thing.dat"
 build "$FIX/ghost_old" "$FIX/ghost_new" "$FIX/nowhere.upg" --title "Nowhere" --error-policy 2
 printf 'not a package' >"$FIX/bogus.upg"
+# The same files a few bytes long, for the scenarios that apply a package: the apply pauses
+# 100 ms at every change of its percentage, and these change it only a few times.
+mkdir -p "$FIX/small_old/Maps" "$FIX/small_old/System" "$FIX/small_new/Maps" "$FIX/small_new/System" \
+  "$FIX/small_new/Extra"
+printf 'abc' >"$FIX/small_old/abc.txt"
+printf 'level 1.0\n' >"$FIX/small_old/Maps/Level.map"
+printf 'core 1.0\n' >"$FIX/small_old/System/Core.dll"
+printf 'to be removed\n' >"$FIX/small_old/gone.txt"
+touch -d '2024-01-10 12:00:00' "$FIX"/small_old/*.txt "$FIX"/small_old/*/*
+cp -p "$FIX/small_old/abc.txt" "$FIX/small_new/"
+printf 'level 1.3\n' >"$FIX/small_new/Maps/Level.map"
+printf 'core 1.0\nversion 1.3\n' >"$FIX/small_new/System/Core.dll"
+printf 'added\r\n' >"$FIX/small_new/Extra/added.txt"
+touch -d '2024-03-01 09:30:00' "$FIX"/small_new/*/*
+build "$FIX/small_old" "$FIX/small_new" "$FIX/small.upg" --title "Brackwold 1.3" --error-policy 2
 # A package that a folder can fail and still take: Core.dll is not looked at by the folder
 # test (error policy 0), and a changed gone.txt counts against the folder but is removed
 # without a question (warning policy 0).
 printf 'Core.dll 1 0\ngone.txt 0 1\n' >"$FIX/lenient.txt"
-build "$FIX/old" "$FIX/new" "$FIX/lenient.upg" --title "Lenient" --policies "$FIX/lenient.txt"
+build "$FIX/small_old" "$FIX/small_new" "$FIX/lenient.upg" --title "Lenient" --policies "$FIX/lenient.txt"
 # The installed copy with gone.txt changed by its user: one file matches, one counts as
 # missing, so the folder fails the test.
-cp -rp "$FIX/old" "$FIX/failing"
+cp -rp "$FIX/small_old" "$FIX/failing"
 printf 'changed by its user\n' >"$FIX/failing/gone.txt"
 touch -d '2024-01-10 12:00:00' "$FIX/failing/gone.txt"
 
@@ -230,7 +245,7 @@ page3_next_applies() {
   wine_new_prefix || return 1
   install_program 'C:\Patch' "$FIX/lenient.upg" ambrel32.upg
   install_copy "$FIX/failing" "$INSTALLED"
-  install_copy "$FIX/old" 'C:\Brackwold'
+  install_copy "$FIX/small_old" 'C:\Brackwold'
   wine_start 'C:\Patch\ambrel32.exe'
   win_wait_new "Ambrel" 90 || return 1
   win_key "$WIN" Return
@@ -247,8 +262,8 @@ page3_next_applies() {
   expect_msgbox "All Finished" "$APPLIED" 60 || return 1
   win_key "$WIN" Return
   wine_wait_exit 45
-  same_tree "the folder that failed the test does not hold the new version" "$(wine_c "$INSTALLED")" "$FIX/new"
-  same_tree "the folder the search found was changed" "$(wine_c 'C:\Brackwold')" "$FIX/old"
+  same_tree "the folder that failed the test does not hold the new version" "$(wine_c "$INSTALLED")" "$FIX/small_new"
+  same_tree "the folder the search found was changed" "$(wine_c 'C:\Brackwold')" "$FIX/small_old"
 }
 
 # After page 3 for a folder that failed, Browse to a folder that passes goes on to the apply
@@ -256,10 +271,10 @@ page3_next_applies() {
 # the search never tested it.
 browse_to_passing_folder() {
   wine_new_prefix || return 1
-  install_program 'C:\Patch' "$FIX/main.upg" ambrel32.upg
-  install_copy "$FIX/old" "$INSTALLED"
+  install_program 'C:\Patch' "$FIX/small.upg" ambrel32.upg
+  install_copy "$FIX/small_old" "$INSTALLED"
   local spare='C:\Games\Brackwold\Spare\Copy'
-  install_copy "$FIX/old" "$spare"
+  install_copy "$FIX/small_old" "$spare"
   wine_start 'C:\Patch\ambrel32.exe'
   win_wait_new "Ambrel" 90 || return 1
   win_key "$WIN" Return
@@ -279,8 +294,8 @@ browse_to_passing_folder() {
   expect_msgbox "All Finished" "$APPLIED" 60 || return 1
   win_key "$WIN" Return
   wine_wait_exit 45
-  same_tree "the folder chosen with Browse does not hold the new version" "$(wine_c "$spare")" "$FIX/new"
-  same_tree "the folder the search found was changed" "$(wine_c "$INSTALLED")" "$FIX/old"
+  same_tree "the folder chosen with Browse does not hold the new version" "$(wine_c "$spare")" "$FIX/small_new"
+  same_tree "the folder the search found was changed" "$(wine_c "$INSTALLED")" "$FIX/small_old"
 }
 
 scenario "default.upg; Cancel answered No, then Yes" default_package_and_cancel
