@@ -132,8 +132,11 @@ fi
 if [ -n "$flavour_dir" ]; then
   echo "Windows tests: $(basename "$flavour_dir") flavour, because $why"
   # One Wine server for the whole run: every test case is a program start of its own, and
-  # a server that ended with the last one would be started again for the next.
+  # a server that ended with the last one would be started again for the next. Its helper
+  # programs (services, explorer) start now, with no output to inherit: started by a test,
+  # they would hold that test's output pipe open for as long as the server lives.
   wineserver -p
+  "$(emulator_of "$flavour_dir")" wineboot >/dev/null 2>&1 </dev/null
   run_ctest "$flavour_dir"
 else
   echo "Windows tests: not run, counted as a failure, because $why"

@@ -13,6 +13,7 @@
 #include "apply/identity.h"
 #include "apply/verify_entry.h"
 #include "apply/progress.h"
+#include "apply/temporary_files.h"
 #include "io/os.h"
 #include "support/apply_support.h"
 #include "support/fake_frontend.h"

@@ -14,6 +14,7 @@
 #include "apply/identity.h"
 #include "builder/builder.h"
 #include "builder/check.h"
+#include "io/fault_injection.h"
 #include "package/package.h"
 #include "support/apply_support.h"
 #include "support/fake_frontend.h"
@@ -452,9 +453,9 @@ TEST(BuilderPackage, CheckFindsADifferentResult) {
 }
 
 
-// With two threads, the scripts made while the largest one is in the works wait in a
-// spool; one of more than 16 MB goes to a file in the system's temporary folder (not the
-// root of a drive, which users often cannot write), and the file goes away afterwards.
+// With two threads, a script made beside the one being written waits in a spool; one of
+// more than 16 MB goes to a file in the system's temporary folder (not the root of a
+// drive, which users often cannot write), and the file goes away afterwards.
 TEST(BuilderPackage, LargeScriptsWaitInATemporaryFile) {
     TempDir dir;
     std::mt19937 rng(77);
@@ -463,13 +464,18 @@ TEST(BuilderPackage, LargeScriptsWaitInATemporaryFile) {
     for (auto& c : literal) c = static_cast<uint8_t>(rng());
     Bytes big_new = big_old;
     big_new[12345] ^= 0xFF;
-    // "a.bin" needs the most memory and is made in the background; the script of
-    // "b.bin" waits for it.
+    // "a.bin" is made in its turn, straight into the package; the script of "b.bin" is
+    // made beside it and waits.
     MakeTree(dir / "old", {{"a.bin", big_old}, {"b.bin", ToBytes("small")}}, OldStamp());
     MakeTree(dir / "new", {{"a.bin", big_new}, {"b.bin", literal}}, NewStamp());
-    auto spools = [] {
+    // The system's temporary folder is one of this test's own: a copy of the test running
+    // at the same time (the suite runs in two time zones) has spools of its own.
+    const std::string temporary = dir / "temporary";
+    fs::create_directories(temporary);
+    EnvironmentScope tmpdir("TMPDIR", temporary.c_str()), tmp("TMP", temporary.c_str()), temp("TEMP", temporary.c_str());
+    auto spools = [&] {
         std::set<std::string> names;
-        for (const auto& item : fs::directory_iterator(fs::temp_directory_path()))
+        for (const auto& item : fs::directory_iterator(temporary))
             if (item.path().filename().string().rfind("ambrel-spool-", 0) == 0) names.insert(item.path().string());
         return names;
     };
@@ -478,7 +484,86 @@ TEST(BuilderPackage, LargeScriptsWaitInATemporaryFile) {
     o.threads = 2;
     o.check = false;
     std::vector<std::string> errors;
+    // A spool file that cannot be written fails the build, saying so, and goes away. (The
+    // package writer does not write through the OS layer: the spool's are the only writes
+    // counted, and b.bin is taken by the second thread while a.bin is being indexed.)
+    os::InjectFault(os::FaultKind::kWrite, 1);
+    const bool built = BuildPackage(o, nullptr, nullptr, &errors);
+    EXPECT_GT(os::FaultCalls(os::FaultKind::kWrite), 0u) << "no script was spooled to a file";
+    os::InjectFault(os::FaultKind::kCount, 0);
+    EXPECT_FALSE(built);
+    EXPECT_NE(Joined(errors).find("a script kept aside: cannot write the temporary file"), std::string::npos)
+        << Joined(errors);
+    EXPECT_FALSE(FileExists(o.output));
+    EXPECT_EQ(spools(), before) << "a spool file was left behind after the failure";
+    errors.clear();
     ASSERT_TRUE(BuildPackage(o, nullptr, nullptr, &errors)) << Joined(errors);
     EXPECT_EQ(spools(), before) << "a spool file was left behind";
     EXPECT_TRUE(AppliesToCopy(o.output, o.old_dir, o.new_dir, dir / "work"));
+}
+
+// The worker pool makes scripts side by side and out of turn; the package is the same for
+// every number of threads, also when the memory limit lets only some files run together
+// and sends the large ones to the block-hash index.
+TEST(BuilderPackage, SamePackageForEveryNumberOfThreads) {
+    TempDir dir;
+    Files old_files, new_files;
+    for (int i = 0; i < 40; ++i) {
+        const std::string folder = "Data" + std::to_string(i % 4) + (i % 3 == 0 ? "/Deep/" : "/");
+        const std::string name = folder + "file" + std::to_string(i) + ".bin";
+        const Bytes content = RandomBytes(1000 + 7919 * static_cast<size_t>(i % 13) * (i % 5 == 0 ? 40 : 1), 100 + i);
+        switch (i % 5) {
+            case 0: case 1: case 2:  // updated, some of them large
+                old_files[name] = content;
+                new_files[name] = Mutate(content, 200 + i);
+                break;
+            case 3:  // added
+                new_files[name] = content;
+                break;
+            default:  // removed
+                old_files[name] = content;
+                break;
+        }
+    }
+    MakeTree(dir / "old", old_files, OldStamp());
+    MakeTree(dir / "new", new_files, NewStamp());
+
+    for (const uint64_t limit : {uint64_t{1} << 30, uint64_t{24} << 20}) {
+        Bytes one_thread;
+        for (const int threads : {1, 2, 7}) {
+            SCOPED_TRACE("threads " + std::to_string(threads) + ", limit " + std::to_string(limit >> 20) + " MiB");
+            BuildOptions o = Options(dir);
+            o.threads = threads;
+            o.memory_limit = limit;
+            o.compression = 9;
+            o.check = threads == 7;
+            BuildSummary summary;
+            std::vector<std::string> errors;
+            ASSERT_TRUE(BuildPackage(o, nullptr, &summary, &errors)) << Joined(errors);
+            EXPECT_EQ(summary.adds + summary.updates + summary.removes, 40);
+            if (limit < (64u << 20)) {
+                EXPECT_GT(summary.block_index_files, 0) << "the small limit should send large files to block hashes";
+            }
+            if (threads == 1)
+                one_thread = ReadFileBytes(o.output);
+            else
+                EXPECT_EQ(ReadFileBytes(o.output), one_thread) << "the package differs from the one-thread package";
+        }
+    }
+}
+
+TEST(BuilderPackage, ThreadCountOutsideItsRangeIsRefused) {
+    TempDir dir;
+    MakeTree(dir / "old", {{"a.txt", ToBytes("old")}}, OldStamp());
+    MakeTree(dir / "new", {{"a.txt", ToBytes("new")}}, NewStamp());
+    for (const int threads : {0, kMaxBuildThreads + 1}) {
+        BuildOptions o = Options(dir);
+        o.threads = threads;
+        std::vector<std::string> errors;
+        EXPECT_FALSE(BuildPackage(o, nullptr, nullptr, &errors));
+        EXPECT_NE(Joined(errors).find("threads must be 1 to 256"), std::string::npos) << Joined(errors);
+        EXPECT_FALSE(FileExists(o.output));
+    }
+    EXPECT_GE(DefaultBuildThreads(), 1);
+    EXPECT_LE(DefaultBuildThreads(), kMaxBuildThreads);
 }

@@ -83,7 +83,8 @@ TEST(BuilderTree, EntryNames) {
         EXPECT_NE(PackageNameProblem(bad), "") << bad;
     }
     EXPECT_EQ(PackageNameProblem("CONSOLE.txt"), "");
-    EXPECT_EQ(PackageNameProblem("COM0.txt"), "");
+    EXPECT_NE(PackageNameProblem("COM0.txt"), "");
+    EXPECT_NE(PackageNameProblem("Sub\\"), "");
     EXPECT_EQ(PackageNameProblem("a.b.c"), "");
 }
 

@@ -13,6 +13,7 @@
 #include "apply/driver.h"
 #include "apply/identity.h"
 #include "apply/progress.h"
+#include "apply/temporary_files.h"
 #include "io/os.h"
 #include "support/apply_support.h"
 #include "support/fake_frontend.h"
@@ -103,6 +104,7 @@ protected:
     std::string TempFolder() const { return root_ / "target/__QXUPD_"; }
 
     std::unique_ptr<UpgradePackage>& Open(int compression = 0) {
+        package_.reset();  // Windows would not let the package file be written while it is open
         const std::string path = packages_ / "p.upg";
         plan_.Write(path, compression);
         package_ = OpenForApply(path, target_);
@@ -202,7 +204,7 @@ TEST_F(HostileNames, AliasesOfTheTemporaryFolderAndOfEachOtherAreRefused) {
 }
 
 TEST_F(HostileNames, OverLongAndDeepNamesFailTheirEntryOrApplyInside) {
-    // Cut to 249 characters by the reader; with the target folder the path does not fit.
+    // Longer than the reader holds: refused. Too deep for the path limit with the target folder.
     const std::string long_name(300, 'n');
     std::string too_deep;
     while (too_deep.size() < 240) too_deep += "d\\";
@@ -215,11 +217,14 @@ TEST_F(HostileNames, OverLongAndDeepNamesFailTheirEntryOrApplyInside) {
     plan_.Add(too_deep, ToBytes("deep"), 0, 0);
     plan_.Add(deep, ToBytes("fits"), 0, 0);
     Open();
+    EXPECT_FALSE(package_->IsValid()) << "a name that does not fit is refused, not cut into another one";
+    plan_.records.erase(plan_.records.begin());
+    plan_.scripts.erase(plan_.scripts.begin());
+    Open();
     ASSERT_TRUE(package_->IsValid()) << package_->RefusalReason();
-    EXPECT_EQ(package_->entries[0].name, long_name.substr(0, kNameSize - 1));
     ApplyWithin(1000);
     EXPECT_FALSE(work_exceeded_);
-    EXPECT_EQ(States(), (std::vector<int>{kStatePathTooLong, kStatePathTooLong, 0}));
+    EXPECT_EQ(States(), (std::vector<int>{kStatePathTooLong, 0}));
     EXPECT_EQ(ReadFileText(At(deep)), "fits");
     EXPECT_FALSE(FolderExists(At("d")));
     EXPECT_FALSE(FolderExists(TempFolder()));

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <thread>
 
+#include "io/fault_injection.h"
 #include "io/os.h"
 #include "support/test_util.h"
 
@@ -350,6 +352,73 @@ TEST(OsStamp, StampsAreLocalTime) {
         EXPECT_EQ(back.tm_min, w.mi);
         EXPECT_EQ(back.tm_sec, w.s);
     }
+}
+
+// The package builder's threads go through the OS layer at the same time: every call is
+// counted, and exactly the armed call fails, whichever thread makes it.
+TEST(OsFaults, CountsHoldAcrossThreads) {
+    constexpr int kThreads = 4, kCalls = 500000;
+    os::InjectFault(os::FaultKind::kRead, kThreads * kCalls / 2);
+    std::atomic<int> hits{0}, ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            for (++ready; ready < kThreads;) std::this_thread::yield();  // all start together
+            for (int i = 0; i < kCalls; ++i)
+                if (os::FaultHits(os::FaultKind::kRead)) ++hits;
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(os::FaultCalls(os::FaultKind::kRead), static_cast<uint32_t>(kThreads * kCalls));
+    EXPECT_EQ(hits.load(), 1);
+    EXPECT_EQ(os::FaultCalls(os::FaultKind::kWrite), 0u);
+    os::InjectFault(os::FaultKind::kCount, 0);
+}
+
+TEST(OsBuilderCalls, TemporaryFolderIsAFolderEndingInASeparator) {
+    std::string folder;
+    ASSERT_TRUE(os::TemporaryFolder(&folder));
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(os::IsSeparator(folder.back())) << folder;
+    const uint32_t attributes = os::GetAttributes(folder.c_str());
+    EXPECT_TRUE(attributes != os::kInvalidAttributes && (attributes & os::kAttrDirectory) != 0) << folder;
+#ifndef _WIN32
+    // TMPDIR names it; unset or empty, /tmp does; a TMPDIR that is not a folder is refused.
+    TempDir dir;
+    WriteFileText(dir / "file", "not a folder");
+    {
+        EnvironmentScope scope("TMPDIR", dir.Path().c_str());
+        ASSERT_TRUE(os::TemporaryFolder(&folder));
+        EXPECT_EQ(folder, dir.Path() + "/");
+    }
+    for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+        EnvironmentScope scope("TMPDIR", value);
+        ASSERT_TRUE(os::TemporaryFolder(&folder));
+        EXPECT_EQ(folder, "/tmp/");
+    }
+    for (const std::string& bad : {dir / "missing", dir / "file"}) {
+        EnvironmentScope scope("TMPDIR", bad.c_str());
+        folder = "unchanged";
+        EXPECT_FALSE(os::TemporaryFolder(&folder)) << bad;
+        EXPECT_EQ(folder, "unchanged");
+    }
+#endif
+}
+
+TEST(OsBuilderCalls, SameFileComparesIdentitiesNotSpellings) {
+    TempDir dir;
+    WriteFileText(dir / "sub/file.txt", "same");
+    WriteFileText(dir / "other.txt", "same");
+    const std::string file = dir / "sub/file.txt";
+    EXPECT_TRUE(os::SameFile(file.c_str(), file.c_str()));
+    EXPECT_TRUE(os::SameFile(file.c_str(), (dir / "sub/../sub/file.txt").c_str()));
+    EXPECT_TRUE(os::SameFile((dir / "SUB/File.TXT").c_str(), file.c_str())) << "letter case";
+    EXPECT_FALSE(os::SameFile(file.c_str(), (dir / "other.txt").c_str())) << "the same contents, another file";
+    EXPECT_FALSE(os::SameFile(file.c_str(), (dir / "missing.txt").c_str()));
+    EXPECT_FALSE(os::SameFile((dir / "missing.txt").c_str(), (dir / "missing.txt").c_str()));
+    EXPECT_TRUE(os::SameFile((dir / "sub").c_str(), (dir / "sub/.").c_str())) << "folders too";
+    if (!IsPosix()) return;
+    fs::create_hard_link(file, dir / "hard.txt");
+    EXPECT_TRUE(os::SameFile((dir / "hard.txt").c_str(), file.c_str())) << "another link to the file";
 }
 
 }  // namespace

@@ -200,7 +200,7 @@ TEST(PackageReader, LongStringsAreCutAndFullyConsumed) {
     h.title = std::string(100, 'T');
     h.description = std::string(9000, 'D');
     std::vector<EntryRecord> entries = {
-        Record(kOpAdd, std::string(300, 'n'), std::string(100, 'e'), {}, {7, 10, 0x0A0B}),
+        Record(kOpAdd, std::string(249, 'n'), std::string(100, 'e'), {}, {7, 10, 0x0A0B}),
         Record(kOpUpdate, "next\\file.bin", "after the long name", {1, 2, 3}, {4, 5, 6}),
     };
     Bytes bytes = BuildPackageBytes(h, entries, {}, 0);
@@ -221,6 +221,12 @@ TEST(PackageReader, LongStringsAreCutAndFullyConsumed) {
     EXPECT_EQ(p->entries[1].OldIdentity.size, 2u);
     EXPECT_EQ(p->entries[1].NewIdentity.stamp, 4u);
     EXPECT_EQ(p->ProgressTotal, 1u + 10 + 5);
+
+    // A name is never cut: cut, it would name another file.
+    entries[0].name = std::string(250, 'n');
+    auto cut = Full(Write(dir, "cut.upg", BuildPackageBytes(h, entries, {}, 0)));
+    EXPECT_FALSE(cut->IsValid());
+    EXPECT_NE(cut->RefusalReason().find("name of 250 characters"), std::string::npos) << cut->RefusalReason();
 }
 
 TEST(PackageReader, CutOffFilesAreInvalid) {
@@ -301,10 +307,14 @@ TEST(PackageReader, UnsafeEntryNamesAreRefused) {
                              ".\\__QXUPD_\\N00001.TMP", "./__qxupd_//x", ".\\.\\__QxUpD_",
                              // names Windows cannot hold, or opens as devices
                              "CON", "nul", "aux.txt", "Sub\\COM1", "LPT1.dat", "con .txt", "CONOUT$", "dot.",
-                             "Maps\\space \\x", "tab\there", "esc\x1b[31m", "a?b", "a*b", "a|b", "a<b", "a\"b"})
+                             "Maps\\space \\x", "tab\there", "esc\x1b[31m", "a?b", "a*b", "a|b", "a<b", "a\"b",
+                             // also COM0 and LPT0, and the superscript digits of the code page
+                             "COM0", "lpt0.txt", "Sub\\COM9", "COM\xB9", "lpt\xB2.dat", "COM\xB3 .x",
+                             // a name that ends in a separator (or a "." component) names a folder
+                             "sub\\", "sub/", "a\\b\\\\", "sub\\.", "a\\b\\.\\"})
         EXPECT_FALSE(IsSafeEntryName(name)) << name;
     for (const char* name : {"a\\b.txt", "x..y", "..foo\\bar", "a\\.\\b", "__QXUPD_x\\f", "a\\__QXUPD_\\f",
-                             "CONSOLE.txt", "COM0", "nullable.dat", ".hidden", "a.b.c"})
+                             "CONSOLE.txt", "COM10", "COMA", "LPT", "nullable.dat", ".hidden", "a.b.c", "COM\xB9x"})
         EXPECT_TRUE(IsSafeEntryName(name)) << name;
 
     char plain[] = ".\\Maps//.\\\\Level.map";

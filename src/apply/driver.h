@@ -10,10 +10,11 @@ enum ApplyResult : int {
     kApplyDone = 1,        // the commit phase ran to its end
     kApplyIncomplete = 2,  // committed, but some files could not be put in place; see
                            // UpgradePackage::commit_failures
+    kApplyBusy = 3,        // another apply holds the target folder; nothing was done
 };
 
 // Applies the fully opened package (with its message table attached) to its target
-// folder. `frontend` (may be null: every question is then answered No) shows the progress
+// folder, one apply per folder at a time (os::FolderLock). `frontend` (may be null: every question is then answered No) shows the progress
 // for the length of the call only: it is opened at the start and closed before returning.
 ApplyResult ApplyPackage(UpgradePackage& package, ApplyFrontEnd* frontend);
 
@@ -37,5 +38,4 @@ bool AskUser(UpgradePackage& package, const FileEntry& entry, int first, int sec
 // Deletes the temporary files (except those kept after a failed commit) and the
 // temporary folder.
 void CleanUpTemporaryFiles(UpgradePackage& package);
-// Composes the temporary file name of entry `index` into out; false when it does not fit.
-bool TemporaryFileName(const UpgradePackage& package, int index, char* out, size_t size);
+

@@ -78,12 +78,10 @@ uint16_t UpdateCheckValue(uint16_t check, const uint8_t* data, uint32_t n, uint6
 // Reads in large blocks; the bytes after the last 512-byte boundary are held back until
 // the end of the file is known, since only then is it clear whether they form the final
 // chunk. So the value equals the one of a 512-byte chunked read whatever the block size.
-bool ReadFileIdentity(const char* path, FileIdentity* identity) {
+bool ReadStreamIdentity(TCVLFStream& file, FileIdentity* identity) {
     *identity = FileIdentity();
-    TCVLFStream file(TCVLFStream::ModeRead, path);
-    if (file.HasError() || !file.IsOpen()) return false;
     uint32_t stamp = 0;
-    if (!file.GetFileStamp(&stamp)) return false;
+    if (!file.IsOpen() || !file.GetFileStamp(&stamp) || !file.Seek(0)) return false;
 
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kReadBlock]);
     if (!buffer) return false;
@@ -105,10 +103,22 @@ bool ReadFileIdentity(const char* path, FileIdentity* identity) {
         pending = available - whole;
         if (pending != 0) std::memmove(buffer.get(), buffer.get() + whole, pending);
     }
+    // A read that failed is no end of the file: its identity is unknown.
+    if (file.HasError()) return false;
     identity->stamp = stamp;
     identity->size = static_cast<uint32_t>(position);  // the stored size is 32 bits
     identity->check = check;
     return true;
+}
+
+bool ReadFileIdentity(const char* path, FileIdentity* identity, os::FileState* state) {
+    if (state != nullptr) *state = os::FileState();
+    TCVLFStream file(TCVLFStream::ModeRead, path);
+    if (file.HasError() || !ReadStreamIdentity(file, identity)) {
+        *identity = FileIdentity();
+        return false;
+    }
+    return state == nullptr || file.GetState(state);
 }
 
 bool StampFile(const char* path, uint32_t stamp) {
@@ -119,16 +129,24 @@ bool StampFile(const char* path, uint32_t stamp) {
 
 // The stamp read from the built file is not compared: the file is given the expected one.
 bool VerifyBuiltFile(const char* path, const FileIdentity& expected) {
-    FileIdentity actual;
-    if (!ReadFileIdentity(path, &actual)) return false;
-    if (!actual.SameContent(expected)) return false;
-    return StampFile(path, expected.stamp);
+    TCVLFStream file(TCVLFStream::ModeReadWrite, path);
+    return !file.HasError() && VerifyBuiltStream(file, expected);
 }
+
+bool VerifyBuiltStream(TCVLFStream& file, const FileIdentity& expected) {
+    FileIdentity actual;
+    if (!ReadStreamIdentity(file, &actual) || file.HasError()) return false;
+    if (!actual.SameContent(expected)) return false;
+    return file.SetFileStamp(expected.stamp);
+}
+
+namespace {
 
 // The tests of the entry's operation in their fixed order; the first that hits decides.
 // A file that cannot be read has an all-zero identity and so shows up as changed (or as
-// a differing time stamp when the old identity has size and check value 0).
-Finding VerifyEntry(const FileEntry& entry, const char* path) {
+// a differing time stamp when the old identity has size and check value 0). Update and
+// Remove note the state of the file they read in `seen`.
+Finding CheckEntryFile(const FileEntry& entry, const char* path, os::FileState* seen) {
     const bool exists = IsExistingFile(path) != 0;
     switch (entry.Operation) {
     case kOpAdd:
@@ -140,7 +158,8 @@ Finding VerifyEntry(const FileEntry& entry, const char* path) {
         const bool remove = entry.Operation == kOpRemove;
         if (!exists) return MakeFinding(kStateMissing, kMsgMissing, false);
         FileIdentity actual;
-        ReadFileIdentity(path, &actual);  // an unreadable file reads as ten zero bytes
+        // An unreadable file (or no file at all: a FIFO, a device) reads as ten zero bytes.
+        if (!ReadFileIdentity(path, &actual, seen)) os::LookAt(path, seen);
         if (!actual.SameContent(entry.OldIdentity)) {
             return remove ? MakeFinding(kStateChanged, kMsgRemoveChanged, true)
                           : MakeFinding(kStateChanged, kMsgChanged, false);
@@ -157,6 +176,16 @@ Finding VerifyEntry(const FileEntry& entry, const char* path) {
         // skipped as an error, with the text that points at a damaged package.
         return MakeFinding(kStateBadOperation, kMsgBuildSkipped, false);
     }
+}
+
+}  // namespace
+
+Finding VerifyEntry(const FileEntry& entry, const char* path) {
+    os::FileState seen;
+    Finding f = CheckEntryFile(entry, path, &seen);
+    if (entry.Operation == kOpAdd) os::LookAt(path, &seen);
+    f.seen = seen;
+    return f;
 }
 
 // Counts the Update and Remove entries whose files are missing or changed against those

@@ -42,7 +42,7 @@ bool SearchInstalledTarget(UpgradePackage& package, const std::vector<std::strin
             if (!os::ListFolder(package.target_folder, &items)) continue;
             const std::string parent = package.target_folder;  // ends with a separator
             for (const os::FolderItem& item : items) {
-                if (!item.is_folder || item.name.empty() || item.name[0] == '.') continue;
+                if (!item.is_folder || !item.representable || item.name.empty() || item.name[0] == '.') continue;
                 // The child with the separator the target folder gets must fit, NUL included.
                 if (parent.size() + item.name.size() + 2 > static_cast<size_t>(os::kMaxPath)) continue;
                 queue.push_back(parent + item.name);

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "apply/driver.h"
+#include "apply/temporary_files.h"
 #include "io/file_ops.h"
 #include "io/os.h"
 #include "package/message_table.h"

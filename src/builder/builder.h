@@ -10,6 +10,10 @@
 
 #include "package/format.h"
 
+// The most threads a build may use, and the number it uses by default: one per core.
+constexpr int kMaxBuildThreads = 256;
+int DefaultBuildThreads();
+
 struct BuildOptions {
     std::string old_dir;
     std::string new_dir;
@@ -23,11 +27,13 @@ struct BuildOptions {
     int format_version = kMaxFormatVersion;
     std::vector<std::string> excludes;
     bool check = true;
-    // Memory for one file pair; old files whose suffix index does not fit are matched
-    // through block hashes instead.
+    // Memory for the whole build: the file pairs diffed side by side and the package held
+    // by the writer. An old file whose suffix index does not fit the whole limit is
+    // matched through block hashes instead; files are diffed side by side only as far as
+    // their estimates fit together.
     uint64_t memory_limit = 1ull << 30;
-    bool force_block_index = false;  // tests
-    int threads = 2;                 // files diffed at the same time (1 or 2)
+    bool force_block_index = false;       // tests
+    int threads = DefaultBuildThreads();  // files diffed at the same time, 1 to kMaxBuildThreads
     std::string scratch_folder;      // where the check works; empty: the system's temp folder
 };
 

@@ -21,6 +21,8 @@ struct CheckEntry {
 // folder under `scratch_parent`, applies the package there answering No to any question,
 // and compares: every Add and Update file must equal its new version and carry its new
 // time stamp, every Remove file must be gone, and nothing else may be left. The scratch
-// folder is removed afterwards. False with *error saying what went wrong.
+// folder is deleted afterwards; when it cannot be, its path is left in *left_behind
+// (else that is emptied). False with *error saying what went wrong. All file access goes
+// through the OS layer.
 bool CheckPackage(const std::string& package_path, const std::vector<CheckEntry>& entries,
-                  const std::string& scratch_parent, std::string* error);
+                  const std::string& scratch_parent, std::string* error, std::string* left_behind = nullptr);

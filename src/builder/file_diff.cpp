@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "builder/scoped_file.h"
 #include "builder/tree.h"
 #include "io/os.h"
 
@@ -19,23 +20,21 @@ constexpr uint64_t kOverhead = 48u << 20;
 
 // Reads a whole file that must be `size` bytes long.
 bool ReadWhole(const std::string& path, uint64_t size, std::vector<uint8_t>* out, std::string* error) {
-    os::FileHandle f = os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead);
-    if (f == os::kInvalidHandle) {
+    ScopedFile f(os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead));
+    if (!f.ok()) {
         *error = "cannot open " + path;
         return false;
     }
-    bool ok = os::FileSize(f) == static_cast<int64_t>(size);
+    bool ok = os::FileSize(f.get()) == static_cast<int64_t>(size);
     if (ok) {
         try {
             out->resize(size);
         } catch (const std::bad_alloc&) {
-            os::CloseFile(f);
             *error = "not enough memory to read " + path;
             return false;
         }
-        ok = ReadExactly(f, out->data(), static_cast<uint32_t>(size));
+        ok = ReadExactly(f.get(), out->data(), static_cast<uint32_t>(size));
     }
-    os::CloseFile(f);
     if (!ok) *error = "cannot read " + path + " (or it changed while the package was built)";
     return ok;
 }
@@ -78,9 +77,8 @@ void PlanInMemory(const uint8_t* old_data, uint32_t n, const uint8_t* new_data, 
 bool PlanSegments(OldData* old, MatchFinder* finder, const std::string& new_path, uint32_t m,
                   const DiffSettings& settings, const ScriptSink& sink, const DiffProgress& progress,
                   DiffStats* stats, std::string* error) {
-    os::FileHandle f = os::OpenFile(new_path.c_str(), os::kModeRead | os::kShareRead);
-    if (f == os::kInvalidHandle || os::FileSize(f) != static_cast<int64_t>(m)) {
-        if (f != os::kInvalidHandle) os::CloseFile(f);
+    ScopedFile f(os::OpenFile(new_path.c_str(), os::kModeRead | os::kShareRead));
+    if (!f.ok() || os::FileSize(f.get()) != static_cast<int64_t>(m)) {
         *error = "cannot read " + new_path + " (or it changed while the package was built)";
         return false;
     }
@@ -93,7 +91,7 @@ bool PlanSegments(OldData* old, MatchFinder* finder, const std::string& new_path
     bool ok = true;
     while (done < m) {
         const uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(segment.size(), m - done));
-        if (!ReadExactly(f, segment.data(), len)) {
+        if (!ReadExactly(f.get(), segment.data(), len)) {
             ok = false;
             break;
         }
@@ -109,7 +107,6 @@ bool PlanSegments(OldData* old, MatchFinder* finder, const std::string& new_path
         }
         done += len;
     }
-    os::CloseFile(f);
     if (!ok || !old->Ok()) {
         *error = "cannot read " + new_path + " or its old version";
         return false;
@@ -124,9 +121,8 @@ bool LiteralFile(const std::string& path, uint64_t size, const ScriptSink& sink,
     CostModel costs = CostModel::Default();
     ScriptEncoder encoder(costs, sink);
     if (size > 0) {
-        os::FileHandle f = os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead);
-        if (f == os::kInvalidHandle || os::FileSize(f) != static_cast<int64_t>(size)) {
-            if (f != os::kInvalidHandle) os::CloseFile(f);
+        ScopedFile f(os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead));
+        if (!f.ok() || os::FileSize(f.get()) != static_cast<int64_t>(size)) {
             *error = "cannot read " + path + " (or it changed while the package was built)";
             return false;
         }
@@ -135,8 +131,7 @@ bool LiteralFile(const std::string& path, uint64_t size, const ScriptSink& sink,
         uint64_t done = 0;
         while (done < size) {
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), size - done));
-            if (!ReadExactly(f, buffer.data(), n)) {
-                os::CloseFile(f);
+            if (!ReadExactly(f.get(), buffer.data(), n)) {
                 *error = "cannot read " + path;
                 return false;
             }
@@ -144,7 +139,6 @@ bool LiteralFile(const std::string& path, uint64_t size, const ScriptSink& sink,
             done += n;
             if (progress) progress(done, size);
         }
-        os::CloseFile(f);
     }
     encoder.Finish();
     stats->script_bytes = encoder.BytesWritten();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "builder/scoped_file.h"
 #include "builder/suffix_sort.h"
 #include "builder/tree.h"
 
@@ -68,9 +69,10 @@ uint32_t MemoryOldData::CommonBackward(uint32_t end, const uint8_t* p_end, uint3
 }
 
 PagedOldData::PagedOldData(const char* path, uint32_t size, uint32_t cache_pages) : size_(size) {
+    // The slots first: should they not fit in memory, no file is open yet to be left behind.
+    slots_.resize(std::max<uint32_t>(cache_pages, 2));
     file_ = os::OpenFile(path, os::kModeRead | os::kShareRead);
     ok_ = file_ != os::kInvalidHandle;
-    slots_.resize(std::max<uint32_t>(cache_pages, 2));
 }
 
 PagedOldData::~PagedOldData() {
@@ -264,15 +266,15 @@ bool BlockMatcher::Build(const char* path, uint32_t size, OldData* old, uint64_t
     power_ = 1;
     for (uint32_t i = 1; i < block_; ++i) power_ *= kRollMultiplier;
 
-    os::FileHandle f = os::OpenFile(path, os::kModeRead | os::kShareRead);
-    if (f == os::kInvalidHandle) return false;
+    ScopedFile f(os::OpenFile(path, os::kModeRead | os::kShareRead));
+    if (!f.ok()) return false;
     std::vector<uint8_t> buffer(std::max<uint32_t>(block_, 1u << 20));
     uint32_t block_number = 0;
     uint64_t done = 0;
     bool ok = true;
     while (done + block_ <= size) {
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), size - done) / block_ * block_);
-        if (!ReadExactly(f, buffer.data(), want)) {
+        if (!ReadExactly(f.get(), buffer.data(), want)) {
             ok = false;
             break;
         }
@@ -294,7 +296,6 @@ bool BlockMatcher::Build(const char* path, uint32_t size, OldData* old, uint64_t
         }
         done += have;
     }
-    os::CloseFile(f);
     return ok;
 }
 

@@ -34,8 +34,13 @@ public:
     uint64_t LiteralBytes() const { return literal_bytes_; }
 
 private:
-    enum Form : uint8_t { kNear, kFar, kSetNear, kNoSeekFar, kNoSeekNear, kSetNoSeekNear };
     void Flush();
+    // The cheapest form of each copy in plan[copy_steps[...]], from the current base and
+    // old-file position (forms are listed in script_encoder.cpp): a dynamic program over the
+    // base after each copy.
+    std::vector<uint8_t> ChooseForms(const std::vector<PlanStep>& plan, const std::vector<size_t>& copy_steps) const;
+    // Writes one copy in the form chosen for it and follows its base and end.
+    void EmitCopy(const PlanStep& s, uint8_t form);
 
     const CostModel& costs_;
     ScriptSink sink_;

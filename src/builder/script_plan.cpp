@@ -179,153 +179,163 @@ void Parser::Append(std::vector<PlanStep>* plan, size_t first_step, const uint8_
     plan->push_back(s);
 }
 
+// The copies weighed at window position k: continuations of the recent copies and, unless
+// one of those is already long, the carried tail of a long finder match or what the
+// finder sees.
+Parser::Candidates Parser::FindCandidates(const uint8_t* p, uint32_t avail, uint64_t position, const State& s) {
+    Candidates cands;
+    const uint32_t old_size = old_->Size();
+    for (const int64_t dist : {s.dist, reps_[0], reps_[1]}) {
+        const int64_t offset = static_cast<int64_t>(position) + dist;
+        if (offset < 0 || offset >= old_size) continue;
+        cands.Offer(offset, [&] { return old_->CommonForward(static_cast<uint32_t>(offset), p, avail); });
+    }
+    if (cands.best >= kNice || finder_ == nullptr) return cands;
+    if (carry_.length >= kCarryMin && position > carry_position_ &&
+        position - carry_position_ + kCarryMin <= carry_.length) {
+        const uint32_t delta = static_cast<uint32_t>(position - carry_position_);
+        cands.Offer(carry_.offset + delta, [&] { return std::min(carry_.length - delta, avail); });
+    } else if (s.lit_run == 0 || position % finder_->SearchStep() == 0) {
+        Match m;
+        if (finder_->Find(position, p, avail, &m)) {
+            cands.Offer(m.offset, [&] { return m.length; });
+            carry_ = m;
+            carry_position_ = position;
+        }
+    }
+    return cands;
+}
+
+// From window position k of the window at data[i..): a literal byte, and literal strings of
+// every useful length that repeat recent literals.
+void Parser::OfferLiteralSteps(const uint8_t* data, uint32_t n, uint32_t i, uint32_t k, uint32_t window) {
+    const Node& node = nodes_[k];
+    const State& s = node.state;
+    OfferLiterals(k, 1, node.price + LiteralCost(data, n, i + k) + RunHeaderCost(s.lit_run, 1), s);
+    uint32_t distance = 0;
+    const uint32_t repeat = history_.Longest(data + i + k, window - k, &distance);
+    if (repeat == 0) return;
+    const int64_t price = node.price + costs_.history_match + costs_.history_bit * (32 - __builtin_clz(distance));
+    for (uint32_t l = LiteralHistory::kMinMatch; l <= repeat; ++l) OfferLiterals(k, l, price + RunHeaderCost(s.lit_run, l), s);
+}
+
+// From window position k (new-file position `position`): copies of every useful length
+// from each candidate.
+void Parser::OfferCopySteps(uint32_t k, uint32_t window, uint64_t position, const Candidates& cands) {
+    const Node& node = nodes_[k];
+    for (int c = 0; c < cands.count; ++c) {
+        const Candidate& cand = cands.items[c];
+        const uint32_t longest = std::min(cand.length, window - k);
+        uint16_t base = 0;
+        const int64_t price = node.price + CopyCost(node.state, cand.offset, 1, &base);
+        for (uint32_t l = kMinCopy; l <= longest; ++l) {
+            Node& next = nodes_[k + l];
+            if (price < next.price) {
+                next.price = price;
+                next.step_length = l;
+                next.step_offset = cand.offset;
+                next.step_copy = true;
+                next.state.prev_end = cand.offset + l;
+                next.state.lit_run = 0;
+                next.state.dist = static_cast<int64_t>(cand.offset) - static_cast<int64_t>(position);
+                next.state.base = base;
+            }
+        }
+    }
+}
+
+// Prices every way through the window of `window` bytes at data[i..). Returns where the
+// cheapest path is to end: the window's end, or the position of a long match, which is
+// then left in *forced to be taken whole (else forced->length is 0).
+uint32_t Parser::PriceWindow(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t i, uint32_t window,
+                             Candidate* forced) {
+    nodes_[0].price = 0;
+    nodes_[0].step_length = 0;
+    nodes_[0].state = state_;
+    for (uint32_t k = 1; k <= window; ++k) nodes_[k].price = kUnreached;
+    *forced = Candidate{0, 0};
+    for (uint32_t k = 0; k < window; ++k) {
+        const uint32_t avail = n - i - k;
+        const uint64_t position = origin + i + k;
+        const Candidates cands = FindCandidates(data + i + k, avail, position, nodes_[k].state);
+        if (cands.best >= kNice || (cands.best > 0 && cands.best == avail)) {
+            for (int c = 0; c < cands.count; ++c) {
+                if (cands.items[c].length == cands.best) {
+                    *forced = cands.items[c];
+                    break;
+                }
+            }
+            return k;
+        }
+        OfferLiteralSteps(data, n, i, k, window);
+        OfferCopySteps(k, window, position, cands);
+    }
+    return window;
+}
+
+// Appends the cheapest path to window position `end` (the window starting at data[i]),
+// front to back, and follows the state along it. Returns the new-data position after it.
+uint32_t Parser::TakeCheapestPath(const uint8_t* data, uint64_t origin, uint32_t i, uint32_t end, size_t first_step,
+                                  std::vector<PlanStep>* plan) {
+    path_.clear();
+    for (uint32_t k = end; k > 0;) {
+        const Node& node = nodes_[k];
+        PlanStep s;
+        s.length = node.step_length;
+        s.copy = node.step_copy;
+        s.offset = node.step_offset;
+        path_.push_back(s);
+        k -= node.step_length;
+    }
+    uint32_t at = i;
+    for (auto it = path_.rbegin(); it != path_.rend(); ++it) {
+        if (it->copy) {
+            NoteCopy(it->offset, origin + at, it->length);
+            history_.EndRun();
+        } else {
+            // Append may yet give a few of these bytes to a copy extended backwards; the
+            // history then holds some bytes the script does not, which only shifts an
+            // estimate.
+            state_.lit_run += it->length;
+            history_.Add(data + at, it->length);
+        }
+        Append(plan, first_step, data, at, *it);
+        at += it->length;
+    }
+    state_.base = nodes_[end].state.base;
+    return i + end;
+}
+
+// Appends the long match `forced` at data[i], extended forwards as far as the old file
+// agrees. Returns the new-data position after it.
+uint32_t Parser::TakeForcedMatch(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t i, const Candidate& forced,
+                                 size_t first_step, std::vector<PlanStep>* plan) {
+    const uint8_t* p = data + i;
+    uint32_t length = forced.length;
+    if (length < n - i) length += old_->CommonForward(forced.offset + length, p + length, n - i - length);
+    uint16_t base = 0;
+    CopyCost(state_, forced.offset, length, &base);
+    state_.base = base;
+    NoteCopy(forced.offset, origin + i, length);
+    history_.EndRun();
+    PlanStep s;
+    s.copy = true;
+    s.offset = forced.offset;
+    s.length = length;
+    Append(plan, first_step, data, i, s);
+    return i + length;
+}
+
 uint32_t Parser::Plan(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t from, uint32_t stop,
                       std::vector<PlanStep>* plan) {
     const size_t first_step = plan->size();
-    const uint32_t old_size = old_->Size();
     uint32_t i = from;
-    std::vector<PlanStep> window_steps;
     while (i < stop && i < n) {
         const uint32_t window = std::min<uint32_t>(kWindow, n - i);
-        nodes_[0].price = 0;
-        nodes_[0].step_length = 0;
-        nodes_[0].state = state_;
-        for (uint32_t k = 1; k <= window; ++k) nodes_[k].price = kUnreached;
-
-        uint32_t end = window;
-        bool forced = false;
-        Candidate forced_match{0, 0};
-        for (uint32_t k = 0; k < window; ++k) {
-            const Node& node = nodes_[k];
-            const uint8_t* p = data + i + k;
-            const uint32_t avail = n - i - k;
-            const uint64_t position = origin + i + k;
-
-            Candidate cands[4];
-            int count = 0;
-            uint32_t best = 0;
-            auto offer = [&](int64_t offset, uint32_t length) {
-                for (int c = 0; c < count; ++c)
-                    if (cands[c].offset == offset) return;
-                if (length < kMinCopy) return;
-                cands[count++] = {static_cast<uint32_t>(offset), length};
-                best = std::max(best, length);
-            };
-            auto offer_rep = [&](int64_t dist) {
-                const int64_t offset = static_cast<int64_t>(position) + dist;
-                if (offset < 0 || offset >= old_size) return;
-                for (int c = 0; c < count; ++c)
-                    if (cands[c].offset == offset) return;
-                offer(offset, old_->CommonForward(static_cast<uint32_t>(offset), p, avail));
-            };
-            offer_rep(node.state.dist);
-            offer_rep(reps_[0]);
-            offer_rep(reps_[1]);
-            if (best < kNice && finder_ != nullptr) {
-                if (carry_.length >= kCarryMin && position > carry_position_ &&
-                    position - carry_position_ + kCarryMin <= carry_.length) {
-                    const uint32_t delta = static_cast<uint32_t>(position - carry_position_);
-                    offer(carry_.offset + delta, std::min(carry_.length - delta, avail));
-                } else if (node.state.lit_run == 0 || position % finder_->SearchStep() == 0) {
-                    Match m;
-                    if (finder_->Find(position, p, avail, &m)) {
-                        offer(m.offset, m.length);
-                        carry_ = m;
-                        carry_position_ = position;
-                    }
-                }
-            }
-            if (best >= kNice || (best > 0 && best == avail)) {
-                for (int c = 0; c < count; ++c)
-                    if (cands[c].length == best) {
-                        forced_match = cands[c];
-                        break;
-                    }
-                forced = true;
-                end = k;
-                break;
-            }
-
-            // A literal byte, and literal strings of every useful length that repeat
-            // recent literals.
-            const State& s = node.state;
-            OfferLiterals(k, 1, node.price + LiteralCost(data, n, i + k) + RunHeaderCost(s.lit_run, 1), s);
-            uint32_t distance = 0;
-            const uint32_t repeat = history_.Longest(p, window - k, &distance);
-            if (repeat > 0) {
-                const int64_t price = node.price + costs_.history_match +
-                                      costs_.history_bit * (32 - __builtin_clz(distance));
-                for (uint32_t l = LiteralHistory::kMinMatch; l <= repeat; ++l)
-                    OfferLiterals(k, l, price + RunHeaderCost(s.lit_run, l), s);
-            }
-            // Copies of every useful length from each candidate.
-            for (int c = 0; c < count; ++c) {
-                const Candidate& cand = cands[c];
-                const uint32_t longest = std::min(cand.length, window - k);
-                uint16_t base = 0;
-                const int64_t price = node.price + CopyCost(node.state, cand.offset, 1, &base);
-                for (uint32_t l = kMinCopy; l <= longest; ++l) {
-                    Node& next = nodes_[k + l];
-                    if (price < next.price) {
-                        next.price = price;
-                        next.step_length = l;
-                        next.step_offset = cand.offset;
-                        next.step_copy = true;
-                        next.state.prev_end = cand.offset + l;
-                        next.state.lit_run = 0;
-                        next.state.dist = static_cast<int64_t>(cand.offset) - static_cast<int64_t>(position);
-                        next.state.base = base;
-                    }
-                }
-            }
-        }
-
-        // The cheapest way to `end`, front to back.
-        window_steps.clear();
-        for (uint32_t k = end; k > 0;) {
-            const Node& node = nodes_[k];
-            PlanStep s;
-            s.length = node.step_length;
-            s.copy = node.step_copy;
-            s.offset = node.step_offset;
-            window_steps.push_back(s);
-            k -= node.step_length;
-        }
-        uint32_t at = i;
-        for (auto it = window_steps.rbegin(); it != window_steps.rend(); ++it) {
-            if (it->copy) {
-                NoteCopy(it->offset, origin + at, it->length);
-                history_.EndRun();
-            } else {
-                // Append may yet give a few of these bytes to a copy extended backwards;
-                // the history then holds some bytes the script does not, which only
-                // shifts an estimate.
-                state_.lit_run += it->length;
-                history_.Add(data + at, it->length);
-            }
-            Append(plan, first_step, data, at, *it);
-            at += it->length;
-        }
-        state_.base = nodes_[end].state.base;
-        i += end;
-
-        if (forced) {
-            const uint8_t* p = data + i;
-            uint32_t length = forced_match.length;
-            if (length < n - i)
-                length += old_->CommonForward(forced_match.offset + length, p + length, n - i - length);
-            uint16_t base = 0;
-            CopyCost(state_, forced_match.offset, length, &base);
-            state_.base = base;
-            NoteCopy(forced_match.offset, origin + i, length);
-            history_.EndRun();
-            PlanStep s;
-            s.copy = true;
-            s.offset = forced_match.offset;
-            s.length = length;
-            Append(plan, first_step, data, i, s);
-            i += length;
-        }
+        Candidate forced;
+        const uint32_t end = PriceWindow(data, n, origin, i, window, &forced);
+        i = TakeCheapestPath(data, origin, i, end, first_step, plan);
+        if (forced.length > 0) i = TakeForcedMatch(data, n, origin, i, forced, first_step, plan);
     }
     return i;
 }

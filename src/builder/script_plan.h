@@ -77,6 +77,35 @@ private:
         uint32_t offset;
         uint32_t length;
     };
+    // The copies weighed at one position, no two from the same offset.
+    struct Candidates {
+        Candidate items[4];
+        int count = 0;
+        uint32_t best = 0;  // the longest length among them
+        // Adds the copy from `offset` of the length measure() tells, unless one from that
+        // offset is there already (measure is then not called) or it is shorter than
+        // kMinCopy.
+        template <typename Measure>
+        void Offer(int64_t offset, Measure measure) {
+            for (int c = 0; c < count; ++c)
+                if (items[c].offset == offset) return;
+            const uint32_t length = measure();
+            if (length < kMinCopy) return;
+            items[count++] = {static_cast<uint32_t>(offset), length};
+            if (length > best) best = length;
+        }
+    };
+
+    // The steps of Plan, one window at a time (script_plan.cpp says what each does).
+    Candidates FindCandidates(const uint8_t* p, uint32_t avail, uint64_t position, const State& s);
+    void OfferLiteralSteps(const uint8_t* data, uint32_t n, uint32_t i, uint32_t k, uint32_t window);
+    void OfferCopySteps(uint32_t k, uint32_t window, uint64_t position, const Candidates& cands);
+    uint32_t PriceWindow(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t i, uint32_t window,
+                         Candidate* forced);
+    uint32_t TakeCheapestPath(const uint8_t* data, uint64_t origin, uint32_t i, uint32_t end, size_t first_step,
+                              std::vector<PlanStep>* plan);
+    uint32_t TakeForcedMatch(const uint8_t* data, uint32_t n, uint64_t origin, uint32_t i, const Candidate& forced,
+                             size_t first_step, std::vector<PlanStep>* plan);
 
     int32_t CopyCost(const State& s, uint32_t offset, uint32_t length, uint16_t* base) const;
     // What the literal byte data[at] costs: its block's measured average, weighted by how
@@ -97,6 +126,7 @@ private:
     State state_;
     int64_t reps_[2] = {0, 0};
     std::vector<Node> nodes_;
+    std::vector<PlanStep> path_;  // the cheapest path through a window, back to front
     // A long finder match whose tail is offered at the next positions without a search.
     Match carry_;
     uint64_t carry_position_ = 0;

@@ -92,32 +92,38 @@ void Induce(const C* s, int32_t n, int32_t k, int32_t* sa, int32_t* bucket) {
     }
 }
 
-// Sorts the suffixes of s[0..n), characters in [0, k), into sa[0..n); fs more entries
-// after sa are free to use. False when a bucket array that does not fit there cannot be
-// allocated.
-template <typename C>
-bool Sort(const C* s, int32_t n, int32_t k, int32_t* sa, int32_t fs) {
-    if (n <= 1) {  // also the empty input
-        if (n == 1) sa[0] = 0;
-        return true;
-    }
-    // The bucket array: in the free room when it fits, else one of its own (released
-    // while a recursion runs).
-    std::vector<int32_t> own;
-    auto buckets = [&]() -> int32_t* {
-        if (k <= fs) return sa + n;
+// The bucket array of one level of the sort: in the free room after the suffix array
+// when it fits there, else an array of its own, which can be released while a deeper
+// level runs.
+class BucketArray {
+public:
+    BucketArray(int32_t* free_room, int32_t free_size, int32_t k) : room_(free_room), fits_(k <= free_size), k_(k) {}
+    // The array; nullptr when one of its own cannot be allocated.
+    int32_t* Get() {
+        if (fits_) return room_;
         try {
-            own.resize(k);
+            own_.resize(k_);
         } catch (const std::bad_alloc&) {
             return nullptr;
         }
-        return own.data();
-    };
-    int32_t* bucket = buckets();
-    if (bucket == nullptr) return false;
+        return own_.data();
+    }
+    void Release() {
+        own_.clear();
+        own_.shrink_to_fit();
+    }
 
-    // 1. Sort the LMS substrings: the LMS suffixes at their bucket ends in any order,
-    //    then induced.
+private:
+    int32_t* room_;
+    bool fits_;
+    int32_t k_;
+    std::vector<int32_t> own_;
+};
+
+// Step 1: sorts the LMS substrings. The LMS suffixes go to their bucket ends in any order
+// and the rest is induced from them. Returns how many LMS positions there are.
+template <typename C>
+int32_t SortLmsSubstrings(const C* s, int32_t n, int32_t k, int32_t* sa, int32_t* bucket) {
     std::fill(sa, sa + n, kEmpty);
     FindBuckets(s, n, k, bucket, true);
     int32_t m = 0;
@@ -126,19 +132,27 @@ bool Sort(const C* s, int32_t n, int32_t k, int32_t* sa, int32_t fs) {
         ++m;
     });
     Induce(s, n, k, sa, bucket);
+    return m;
+}
 
-    // 2. Gather them in that order into sa[0..m): the S suffixes whose predecessor has a
-    //    larger character.
+// Step 2: gathers the LMS suffixes in their induced order into sa[0..m): the S suffixes
+// whose predecessor has a larger character.
+template <typename C>
+void GatherLms(const C* s, int32_t n, int32_t* sa, const int32_t* bucket) {
     int32_t found = 0;
     for (int32_t i = 0; i < n; ++i) {
         const int32_t j = sa[i];
         if (j > 0 && s[j - 1] > s[j] && i >= bucket[s[j]]) sa[found++] = j;
     }
+}
 
-    // 3. Name them: equal substrings share a name, names rise with the order. LMS
-    //    positions are at least two apart, so sa[m + p/2] has room for a value per LMS
-    //    position p: first the length of its substring (up to and including the next
-    //    LMS character, or the end marker for the last one), then its name.
+// Step 3: names the sorted LMS substrings: equal substrings share a name, names rise with
+// the order. LMS positions are at least two apart, so sa[m + p/2] has room for a value per
+// LMS position p: first the length of its substring (up to and including the next LMS
+// character, or the end marker for the last one), then its name. Returns the number of
+// distinct names.
+template <typename C>
+int32_t NameLmsSubstrings(const C* s, int32_t n, int32_t* sa, int32_t m) {
     std::fill(sa + m, sa + n, kEmpty);
     int32_t next = n;
     ForEachLmsBackward(s, n, [&](int32_t p) {
@@ -156,36 +170,33 @@ bool Sort(const C* s, int32_t n, int32_t k, int32_t* sa, int32_t fs) {
         previous = p;
         previous_length = length;
     }
+    return names;
+}
 
-    // 4. The names in text order form the reduced string, kept at the top of the room
-    //    (which also drops the bucket array there; it is rebuilt later).
-    const int32_t room = n + fs;
+// Step 4: moves the names, in text order, to the top of the room sa[0..room): the reduced
+// string, which is returned. This overwrites a bucket array kept there.
+int32_t* MoveReducedString(int32_t* sa, int32_t n, int32_t m, int32_t room) {
     int32_t top = room;
     for (int32_t i = n - 1; i >= m; --i)
         if (sa[i] != kEmpty) sa[--top] = sa[i];
-    int32_t* reduced = sa + room - m;
+    return sa + room - m;
+}
 
-    // 5. Sort the reduced string's suffixes into sa[0..m): directly when every name is
-    //    unique, else recursively in the room between sa[m] and the reduced string.
-    if (names < m) {
-        own.clear();
-        own.shrink_to_fit();
-        if (!Sort<int32_t>(reduced, m, names, sa, room - 2 * m)) return false;
-    } else {
-        for (int32_t i = 0; i < m; ++i) sa[reduced[i]] = i;
-    }
-
-    // 6. Suffix i of the reduced string starts at the i-th LMS position: turn sa[0..m)
-    //    into the LMS suffixes in sorted order (the reduced string gives way to the list
-    //    of LMS positions).
+// Step 6: suffix i of the reduced string starts at the i-th LMS position: turns the
+// reduced suffix array in sa[0..m) into the LMS suffixes in sorted order. The reduced
+// string at `reduced` gives way to the list of LMS positions.
+template <typename C>
+void LmsInSortedOrder(const C* s, int32_t n, int32_t* sa, int32_t m, int32_t* reduced) {
     int32_t* lms = reduced;
     int32_t w = m;
     ForEachLmsBackward(s, n, [&](int32_t p) { lms[--w] = p; });
     for (int32_t i = 0; i < m; ++i) sa[i] = lms[sa[i]];
+}
 
-    // 7. Put them at their bucket ends, keeping their order, and induce the rest.
-    bucket = buckets();
-    if (bucket == nullptr) return false;
+// Step 7: puts the sorted LMS suffixes of sa[0..m) at their bucket ends, keeping their
+// order, and induces the rest: the suffix array.
+template <typename C>
+void InduceFromSortedLms(const C* s, int32_t n, int32_t k, int32_t* sa, int32_t m, int32_t* bucket) {
     std::fill(sa + m, sa + n, kEmpty);
     FindBuckets(s, n, k, bucket, true);
     for (int32_t i = m - 1; i >= 0; --i) {
@@ -194,6 +205,39 @@ bool Sort(const C* s, int32_t n, int32_t k, int32_t* sa, int32_t fs) {
         sa[--bucket[s[p]]] = p;
     }
     Induce(s, n, k, sa, bucket);
+}
+
+// Sorts the suffixes of s[0..n), characters in [0, k), into sa[0..n); fs more entries
+// after sa are free to use. False when a bucket array that does not fit there cannot be
+// allocated.
+template <typename C>
+bool Sort(const C* s, int32_t n, int32_t k, int32_t* sa, int32_t fs) {
+    if (n <= 1) {  // also the empty input
+        if (n == 1) sa[0] = 0;
+        return true;
+    }
+    BucketArray buckets(sa + n, fs, k);
+    int32_t* bucket = buckets.Get();
+    if (bucket == nullptr) return false;
+    const int32_t m = SortLmsSubstrings(s, n, k, sa, bucket);
+    GatherLms(s, n, sa, bucket);
+    const int32_t names = NameLmsSubstrings(s, n, sa, m);
+    const int32_t room = n + fs;
+    int32_t* reduced = MoveReducedString(sa, n, m, room);
+
+    // Step 5: sorts the reduced string's suffixes into sa[0..m): directly when every name
+    // is unique, else recursively in the room between sa[m] and the reduced string.
+    if (names < m) {
+        buckets.Release();
+        if (!Sort<int32_t>(reduced, m, names, sa, room - 2 * m)) return false;
+    } else {
+        for (int32_t i = 0; i < m; ++i) sa[reduced[i]] = i;
+    }
+
+    LmsInSortedOrder(s, n, sa, m, reduced);
+    bucket = buckets.Get();  // the one in the room was overwritten: filled anew
+    if (bucket == nullptr) return false;
+    InduceFromSortedLms(s, n, k, sa, m, bucket);
     return true;
 }
 

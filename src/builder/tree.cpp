@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "builder/scoped_file.h"
 #include "io/codepage.h"
 #include "io/os.h"
 
@@ -66,13 +67,21 @@ bool Walk(const std::string& root, const std::string& relative, const std::vecto
     std::sort(items.begin(), items.end(), [](const os::FolderItem& a, const os::FolderItem& b) { return a.name < b.name; });
     for (const os::FolderItem& item : items) {
         if (item.name == "." || item.name == "..") continue;
-        if (item.name.find('\\') != std::string::npos) {
+        // A "\" character (not a byte of one in a double-byte code page).
+        std::string characters;
+        if (item.representable && os::ToUtf8(item.name, &characters) && characters.find('\\') != std::string::npos) {
             *error = "the name \"" + item.name + "\" in " + folder + " holds a \"\\\", which Windows reads as a folder separator";
             return false;
         }
         const std::string name = relative.empty() ? item.name : relative + "\\" + item.name;
         bool excluded = false;
         for (const Glob& g : excludes) excluded = excluded || g.Matches(name);
+        if (!item.representable && !excluded) {
+            *error = folder + os::kSeparator + item.name + ": the name holds characters that code page " +
+                     std::to_string(os::CodePage()) + " cannot hold (shown as \\u{...}); a package names its files in " +
+                     "one ANSI code page (--codepage), so rename it or leave it out (--exclude)";
+            return false;
+        }
         std::string native = name;
         std::replace(native.begin(), native.end(), '\\', os::kSeparator);
         if (item.is_folder) {
@@ -84,9 +93,8 @@ bool Walk(const std::string& root, const std::string& relative, const std::vecto
         TreeFile file;
         file.name = name;
         file.path = root + os::kSeparator + native;
-        os::FileHandle h = os::OpenFile(file.path.c_str(), os::kModeRead | os::kShareRead);
-        const int64_t size = h == os::kInvalidHandle ? -1 : os::FileSize(h);
-        if (h != os::kInvalidHandle) os::CloseFile(h);
+        const ScopedFile h(os::OpenFile(file.path.c_str(), os::kModeRead | os::kShareRead));
+        const int64_t size = h.ok() ? os::FileSize(h.get()) : -1;
         if (size < 0) {
             *error = "cannot read " + file.path;
             return false;
@@ -140,22 +148,20 @@ bool ScanTree(const std::string& root, const std::vector<Glob>& excludes, Tree* 
 }
 
 bool SameContent(const std::string& a, const std::string& b, uint64_t size, bool* same, std::string* error) {
-    os::FileHandle fa = os::OpenFile(a.c_str(), os::kModeRead | os::kShareRead);
-    os::FileHandle fb = os::OpenFile(b.c_str(), os::kModeRead | os::kShareRead);
-    bool ok = fa != os::kInvalidHandle && fb != os::kInvalidHandle;
+    const ScopedFile fa(os::OpenFile(a.c_str(), os::kModeRead | os::kShareRead));
+    const ScopedFile fb(os::OpenFile(b.c_str(), os::kModeRead | os::kShareRead));
+    bool ok = fa.ok() && fb.ok();
     *same = true;
     if (ok) {
         std::vector<uint8_t> ba(1u << 20), bb(1u << 20);
         uint64_t done = 0;
         while (ok && *same && done < size) {
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(ba.size(), size - done));
-            ok = ReadExactly(fa, ba.data(), n) && ReadExactly(fb, bb.data(), n);
+            ok = ReadExactly(fa.get(), ba.data(), n) && ReadExactly(fb.get(), bb.data(), n);
             *same = ok && std::memcmp(ba.data(), bb.data(), n) == 0;
             done += n;
         }
     }
-    if (fa != os::kInvalidHandle) os::CloseFile(fa);
-    if (fb != os::kInvalidHandle) os::CloseFile(fb);
     if (!ok) *error = "cannot read " + a + " or " + b;
     return ok;
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "apply/identity.h"
+#include "cli/platform.h"
+#include "io/codepage.h"
 #include "package/package.h"
 
 std::unique_ptr<MessageTable> LoadMessages() {
@@ -28,23 +30,76 @@ void ReportInvalidPackage(const UpgradePackage* package) {
         std::fprintf(stderr, "%s\n", Printable(package->RefusalReason()).c_str());
 }
 
-std::string Printable(const std::string& text, bool keep_lines) {
+namespace {
+
+std::string Hex(unsigned char c) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    return hex;
+}
+
+// `converted` is in the terminal's encoding when `ok`, else the raw bytes. UTF-8's C1
+// controls (U+0080 to U+009F, which some terminals obey) are shown escaped as well.
+std::string Escaped(const std::string& converted, bool ok, bool keep_lines, bool utf8) {
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
+    out.reserve(converted.size());
+    for (size_t i = 0; i < converted.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(converted[i]);
         if (keep_lines && (c == '\n' || c == '\r')) {
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+            if (c == '\r' && i + 1 < converted.size() && converted[i + 1] == '\n') continue;
             out += '\n';
-        } else if (c < 32 || c == 127) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
+        } else if (c < 32 || c == 127 || (!ok && c >= 0x80)) {
+            out += Hex(c);
+        } else if (utf8 && c == 0xC2 && i + 1 < converted.size() && static_cast<unsigned char>(converted[i + 1]) < 0xA0) {
+            out += Hex(c) + Hex(static_cast<unsigned char>(converted[++i]));
         } else {
             out += static_cast<char>(c);
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string Printable(const std::string& text, bool keep_lines) {
+    std::string converted;
+    const bool ok = ToTerminal(text, &converted);
+    return Escaped(ok ? converted : text, ok, keep_lines, ok && converted != text);
+}
+
+std::string JsonText(const std::string& text) {
+    std::string utf8;
+    const bool ok = os::ToUtf8(text, &utf8);
+    std::string out;
+    for (unsigned char c : ok ? utf8 : text) out += !ok && c >= 0x80 ? Hex(c) : std::string(1, static_cast<char>(c));
+    return out;
+}
+
+void AddCodePageOption(CLI::App* command, int* code_page) {
+    command->add_option("--codepage", *code_page,
+                        "The ANSI code page of the package's names and texts (default 1252, Western; "
+                        "on Windows only the system's own)");
+}
+
+bool UseCodePage(int code_page, const std::string& command) {
+    std::string why;
+    if (os::SetCodePage(code_page, &why)) return true;
+    std::fprintf(stderr, "ambrel %s: error: %s\n", command.c_str(), why.c_str());
+    return false;
+}
+
+bool ArgumentsInCodePage(const std::vector<std::string*>& arguments, const std::string& command) {
+    for (std::string* argument : arguments) {
+        std::string text;
+        if (FromTerminal(*argument, &text)) {
+            *argument = text;
+            continue;
+        }
+        std::fprintf(stderr, "ambrel %s: error: \"%s\" cannot be written in code page %d\n", command.c_str(),
+                     argument->c_str(), os::CodePage());
+        return false;
+    }
+    return true;
 }
 
 const char* SkipReason(int state) {

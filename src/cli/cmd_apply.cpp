@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
 #include "cli/platform.h"
+#include "io/codepage.h"
 #include "io/os.h"
 #include "package/package.h"
 
@@ -23,6 +24,7 @@ struct ApplyOptions {
     bool yes = false;
     bool no = false;
     std::vector<std::string> roots;
+    int code_page = os::CodePage();
 };
 
 void PrintPackageTexts(const UpgradePackage& package) {
@@ -42,7 +44,7 @@ bool ChooseTarget(const ApplyOptions& options, std::string* target) {
     char found[os::kMaxPath] = {};
     if (!LocateInstalledTarget(options.package.c_str(), found, roots)) {
         std::printf("No installed copy that this upgrade applies to was found under:");
-        for (const std::string& root : roots) std::printf(" %s", root.c_str());
+        for (const std::string& root : roots) std::printf(" %s", Printable(root).c_str());
         std::printf("\nName the folder to upgrade: ambrel apply PACKAGE DIR\n");
         return false;
     }
@@ -90,7 +92,10 @@ size_t ReportSkipped(UpgradePackage& package, size_t* applied) {
     return skipped.size();
 }
 
-int RunApply(const ApplyOptions& options) {
+int RunApply(ApplyOptions& options) {
+    std::vector<std::string*> arguments{&options.package, &options.folder};
+    for (std::string& root : options.roots) arguments.push_back(&root);
+    if (!UseCodePage(options.code_page, "apply") || !ArgumentsInCodePage(arguments, "apply")) return kExitInvalid;
     ConsoleFrontEnd frontend(options.yes ? ConsoleFrontEnd::Answer::kYes
                              : options.no ? ConsoleFrontEnd::Answer::kNo
                                           : ConsoleFrontEnd::Answer::kAsk);
@@ -111,6 +116,13 @@ int RunApply(const ApplyOptions& options) {
     }
     std::string target;
     if (!ChooseTarget(options, &target)) return kExitFailed;
+    // A folder that another run is applying to is left alone at once: even reading its
+    // files could keep that run from replacing them (Windows does not replace a file that
+    // is open). The apply takes the lock again for itself.
+    if (os::FolderLock().Acquire(target.c_str()) == os::FolderLock::kBusy) {
+        std::printf("%s\n%s\n", kBusyText, kAbortedText);
+        return kExitFailed;
+    }
 
     // One package object at a time: the file is opened without sharing on Windows.
     PrintPackageTexts(*UpgradePackage::OpenHeader(options.package.c_str()));
@@ -120,7 +132,7 @@ int RunApply(const ApplyOptions& options) {
                     "The selected directory (as shown below) does not contain the necessary files to "
                     "receive an upgrade.\n  %s\n", Printable(target).c_str());
     }
-    if (!frontend.Confirm("\nApply this upgrade to " + Printable(target) + "?")) {
+    if (!frontend.Confirm("\nApply this upgrade to " + target + "?")) {
         std::printf("%s\n", kAbortedText);
         return kExitFailed;
     }
@@ -132,6 +144,10 @@ int RunApply(const ApplyOptions& options) {
     }
     package->AttachMessages(LoadMessages());
     const ApplyResult result = ApplyPackage(*package, &frontend);  // closes its progress display
+    if (result == kApplyBusy) {
+        std::printf("%s\n%s\n", kBusyText, kAbortedText);
+        return kExitFailed;
+    }
     if (result == kApplyAborted) {
         if (!package->apply_failure.empty())
             std::printf("%s\n", RefusalText(Printable(package->apply_failure)).c_str());
@@ -162,6 +178,7 @@ void AddApplyCommand(CLI::App& app, int& exit_code) {
     cmd->add_option("--search", options->roots,
                     "Where to search for the installed copy when DIR is omitted (repeatable; default: the "
                     "current folder, on Windows the fixed drives)");
+    AddCodePageOption(cmd, &options->code_page);
     cmd->footer(
         "Without DIR, the roots are searched breadth-first, one root completely before the next,\n"
         "and the first folder that passes the installation match test is the target.\n"

@@ -2,14 +2,15 @@
 // progress line on a terminal.
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "builder/builder.h"
+#include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
+#include "io/codepage.h"
+#include "io/file_ops.h"
 #include "package/deflate_whole.h"
 
 namespace {
@@ -19,7 +20,17 @@ struct BuildCommandOptions {
     int compress = 0;
     std::string description_file;
     uint64_t memory_limit_mb = 1024;
+    int code_page = os::CodePage();
 };
+
+// Paths, title, description and patterns from the command line as text of the code page.
+bool TextsInCodePage(BuildCommandOptions& o) {
+    BuildOptions& b = o.build;
+    std::vector<std::string*> texts{&b.old_dir, &b.new_dir, &b.output, &b.title, &b.description, &b.policy_file,
+                                    &o.description_file};
+    for (std::string& pattern : b.excludes) texts.push_back(&pattern);
+    return UseCodePage(o.code_page, "build") && ArgumentsInCodePage(texts, "build");
+}
 
 // Draws "[ 42%] Diffing Maps\Level03.lvl" on stderr when it is a terminal; passes
 // warnings on as lines.
@@ -42,7 +53,7 @@ public:
     }
     void Warning(const std::string& text) override {
         Clear();
-        std::fprintf(stderr, "ambrel build: warning: %s\n", text.c_str());
+        std::fprintf(stderr, "ambrel build: warning: %s\n", Printable(text).c_str());
         Draw(true);
     }
     void Clear() {
@@ -64,7 +75,7 @@ private:
         } else {
             char head[32];
             std::snprintf(head, sizeof head, "[%3d%%] Diffing ", percent_);
-            line = head + name_;
+            line = head + Printable(name_);
         }
         const size_t width = static_cast<size_t>(TerminalWidth());
         if (width > 1 && line.size() > width - 1) line.resize(width - 1);
@@ -82,14 +93,19 @@ private:
 };
 
 int RunBuild(BuildCommandOptions& o) {
+    if (!TextsInCodePage(o)) return kExitInvalid;
     if (!o.description_file.empty()) {
-        std::ifstream in(o.description_file, std::ios::binary);
-        std::ostringstream text;
-        if (!in || !(text << in.rdbuf())) {
-            std::fprintf(stderr, "ambrel build: error: cannot read the description file %s\n", o.description_file.c_str());
+        std::string contents, why;
+        if (!ReadWholeFile(o.description_file, &contents)) {
+            std::fprintf(stderr, "ambrel build: error: cannot read the description file %s\n",
+                         Printable(o.description_file).c_str());
             return kExitFailed;
         }
-        o.build.description = text.str();
+        if (!os::TextFileToCodePage(contents, &o.build.description, &why)) {
+            std::fprintf(stderr, "ambrel build: error: the description file %s: %s\n", Printable(o.description_file).c_str(),
+                         why.c_str());
+            return kExitFailed;
+        }
     }
     o.build.compression = o.compress;
     o.build.memory_limit = o.memory_limit_mb << 20;
@@ -102,12 +118,12 @@ int RunBuild(BuildCommandOptions& o) {
         ok = BuildPackage(o.build, &observer, &summary, &errors);
     }
     if (!ok) {
-        for (const std::string& e : errors) std::fprintf(stderr, "ambrel build: error: %s\n", e.c_str());
+        for (const std::string& e : errors) std::fprintf(stderr, "ambrel build: error: %s\n", Printable(e).c_str());
         std::fprintf(stderr, "ambrel build: no package was written\n");
         return kExitFailed;
     }
     std::printf("Wrote %s: %d entries (%d added, %d updated, %d removed; %d files unchanged), %llu bytes",
-                o.build.output.c_str(), summary.adds + summary.updates + summary.removes, summary.adds,
+                Printable(o.build.output).c_str(), summary.adds + summary.updates + summary.removes, summary.adds,
                 summary.updates, summary.removes, summary.unchanged,
                 static_cast<unsigned long long>(summary.package_bytes));
     if (o.build.compression > 0)
@@ -134,7 +150,11 @@ void AddBuildCommand(CLI::App& app, int& exit_code) {
         "Policies: 0 go on without asking, 1 ask (No aborts), 2 abort, 3 as 0.\n"
         "Policy file: one line per glob, \"PATTERN WARNING ERROR [DESCRIPTION]\"; the last matching\n"
         "line wins; \"#\" starts a comment. Globs: \"*\" and \"?\" within a name, \"**\" across folders;\n"
-        "a pattern without a separator matches names in any folder; letter case is ignored.");
+        "a pattern without a separator matches names in any folder; letter case is ignored.\n"
+        "Names, title and descriptions are written in one ANSI code page (--codepage, default 1252;\n"
+        "on Windows the system's own); a name the code page cannot hold is an error. The package\n"
+        "does not record its code page. A description or policy file may be UTF-8 or text of the\n"
+        "code page.");
     cmd->add_option("OLD_DIR", o->build.old_dir, "The old version's folder")->required()->check(CLI::ExistingDirectory);
     cmd->add_option("NEW_DIR", o->build.new_dir, "The new version's folder")->required()->check(CLI::ExistingDirectory);
     cmd->add_option("-o,--output", o->build.output, "The package to write")->required();
@@ -167,11 +187,15 @@ void AddBuildCommand(CLI::App& app, int& exit_code) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     cmd->add_flag("!--no-check", o->build.check, "Do not apply the package to a scratch copy after writing");
     cmd->add_option("--memory-limit", o->memory_limit_mb,
-                    "MiB for one file pair; larger old files are matched through block hashes")
+                    "MiB for the whole build; files are diffed side by side as far as they fit together, and "
+                    "old files whose suffix index does not fit are matched through block hashes")
         ->capture_default_str()
         ->check(CLI::Range(16, 1 << 20));
-    cmd->add_option("--threads", o->build.threads, "Files diffed at the same time (1 or 2)")
+    AddCodePageOption(cmd, &o->code_page);
+    cmd->add_option("--threads", o->build.threads,
+                    "Files diffed at the same time, 1-" + std::to_string(kMaxBuildThreads) +
+                        " (default: the number of cores); the package is the same for every number")
         ->capture_default_str()
-        ->check(CLI::Range(1, 2));
+        ->check(CLI::Range(1, kMaxBuildThreads));
     cmd->callback([o, &exit_code] { exit_code = RunBuild(*o); });
 }

@@ -5,6 +5,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "io/codepage.h"
 #include "package/package.h"
 
 namespace {
@@ -12,6 +13,7 @@ namespace {
 struct InfoOptions {
     std::string package;
     bool json = false;
+    int code_page = os::CodePage();
 };
 
 nlohmann::json IdentityJson(const FileIdentity& id) {
@@ -28,17 +30,17 @@ nlohmann::json PackageJson(const UpgradePackage& p, const MessageTable& messages
                            {"operation", op},
                            {"warning_policy", e.WarningPolicy},
                            {"error_policy", e.ErrorPolicy},
-                           {"name", e.name},
-                           {"description", e.Description},
+                           {"name", JsonText(e.name)},
+                           {"description", JsonText(e.Description)},
                            {"old", HasOldIdentity(e.Operation) ? IdentityJson(e.OldIdentity) : nlohmann::json()},
                            {"new", HasNewIdentity(e.Operation) ? IdentityJson(e.NewIdentity) : nlohmann::json()}});
     }
-    // Package texts are 8-bit ANSI; replace bytes that are not valid UTF-8 rather than fail.
+    // Package texts are ANSI text of the code page, given as UTF-8.
     return {{"valid", p.IsValid()},
             {"compressed", p.IsCompressed()},
             {"format_version", p.FormatVersion},
-            {"title", p.Title},
-            {"description", p.Description.get()},
+            {"title", JsonText(p.Title)},
+            {"description", JsonText(p.Description.get())},
             {"entry_count", p.EntryCount},
             {"progress_total", p.ProgressTotal},
             {"entries", entries}};
@@ -68,7 +70,8 @@ void PrintText(const UpgradePackage& p, const MessageTable& messages) {
     }
 }
 
-int RunInfo(const InfoOptions& options) {
+int RunInfo(InfoOptions& options) {
+    if (!UseCodePage(options.code_page, "info") || !ArgumentsInCodePage({&options.package}, "info")) return kExitInvalid;
     auto header = UpgradePackage::OpenHeader(options.package.c_str());
     if (!header->IsValid()) {
         ReportInvalidPackage(header.get());
@@ -97,9 +100,12 @@ void AddInfoCommand(CLI::App& app, int& exit_code) {
     CLI::App* cmd = app.add_subcommand("info", "Show what a package holds: form, texts and every entry");
     cmd->add_option("PACKAGE", options->package, "The upgrade package (.upg)")->required();
     cmd->add_flag("--json", options->json, "Print one JSON object instead of text");
+    AddCodePageOption(cmd, &options->code_page);
     cmd->footer(
         "Text output: one line per entry with index, operation, warning (W) and error (E) policy,\n"
-        "name, description, and the old and new identity as SIZE 0xCHECK 0xSTAMP.\n"
+        "name, description, and the old and new identity as SIZE 0xCHECK 0xSTAMP. Names and texts\n"
+        "are text of one ANSI code page, which the package does not record (--codepage); they are\n"
+        "printed in the terminal's encoding (UTF-8), with control characters as \\xHH.\n"
         "Exit codes: 0 valid package, 2 invalid package or usage error.");
     cmd->callback([options, &exit_code] { exit_code = RunInfo(*options); });
 }

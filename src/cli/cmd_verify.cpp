@@ -6,6 +6,7 @@
 #include "apply/verify_entry.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "io/codepage.h"
 #include "package/package.h"
 
 namespace {
@@ -13,9 +14,13 @@ namespace {
 struct VerifyOptions {
     std::string package;
     std::string folder;
+    int code_page = os::CodePage();
 };
 
-int RunVerify(const VerifyOptions& options) {
+int RunVerify(VerifyOptions& options) {
+    if (!UseCodePage(options.code_page, "verify") ||
+        !ArgumentsInCodePage({&options.package, &options.folder}, "verify"))
+        return kExitInvalid;
     auto header = UpgradePackage::OpenHeader(options.package.c_str());
     bool header_valid = header->IsValid();
     header.reset();
@@ -49,6 +54,7 @@ void AddVerifyCommand(CLI::App& app, int& exit_code) {
     CLI::App* cmd = app.add_subcommand("verify", "Check a folder against every entry of a package (writes nothing)");
     cmd->add_option("PACKAGE", options->package, "The upgrade package (.upg)")->required();
     cmd->add_option("DIR", options->folder, "The installed folder")->required();
+    AddCodePageOption(cmd, &options->code_page);
     cmd->footer(
         "One line per entry: index, operation, name, and `ok` or the finding's state code with\n"
         "its message; then whether the folder passes the installation match test.\n"

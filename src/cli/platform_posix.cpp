@@ -4,6 +4,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "io/codepage.h"
+
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 int TerminalWidth() {
@@ -13,3 +15,7 @@ int TerminalWidth() {
 }
 
 std::vector<std::string> DefaultSearchRoots() { return {"."}; }
+
+bool ToTerminal(const std::string& text, std::string* out) { return os::ToUtf8(text, out); }
+
+bool FromTerminal(const std::string& text, std::string* out) { return os::FromUtf8(text, out); }

@@ -23,3 +23,14 @@ int TerminalWidth() {
 }
 
 std::vector<std::string> DefaultSearchRoots() { return os::FixedDriveRoots(); }
+
+// The program writes and reads ANSI text: the code page is the terminal's own encoding.
+bool ToTerminal(const std::string& text, std::string* out) {
+    *out = text;
+    return true;
+}
+
+bool FromTerminal(const std::string& text, std::string* out) {
+    *out = text;
+    return true;
+}

@@ -28,4 +28,19 @@ std::string FoldedName(const std::string& name);
 // FoldedName(a) == FoldedName(b).
 bool SameFoldedName(const std::string& a, const std::string& b);
 
+// Text of the code page as UTF-8. False, with *utf8 empty, when the bytes are not text of
+// the code page (an unassigned byte, a broken double-byte sequence).
+bool ToUtf8(const std::string& text, std::string* utf8);
+// UTF-8 as text of the code page. False, with *text empty, when a character has no
+// counterpart in the code page (it is refused, never replaced by a look-alike).
+bool FromUtf8(const std::string& utf8, std::string* text);
+// The contents of a text file (a description, a policy file) as text of the code page: a
+// file that is UTF-8 is converted (false, *why saying so, when the code page cannot hold a
+// character of it), and one that is not is taken as text of the code page already (false
+// when it is not that either).
+bool TextFileToCodePage(const std::string& contents, std::string* text, std::string* why);
+// UTF-8 as code-page text for messages: every character the code page lacks is written as
+// \u{XXXX} (its code point in hex), and bytes that are no UTF-8 as \xHH.
+std::string DescribeUtf8(const std::string& utf8);
+
 }  // namespace os

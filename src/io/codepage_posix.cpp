@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -143,5 +144,63 @@ std::string FoldedName(const std::string& name) {
 }
 
 bool SameFoldedName(const std::string& a, const std::string& b) { return FoldedName(a) == FoldedName(b); }
+
+bool ToUtf8(const std::string& text, std::string* utf8) {
+    if (IsAscii(text)) {
+        *utf8 = text;
+        return true;
+    }
+    if (ConverterFor("UTF-8", IconvName(CodePage())).Run(text.data(), text.size(), utf8)) return true;
+    utf8->clear();
+    return false;
+}
+
+bool TextFileToCodePage(const std::string& contents, std::string* text, std::string* why) {
+    std::string wide, utf8;
+    if (ConverterFor("WCHAR_T", "UTF-8").Run(contents.data(), contents.size(), &wide)) {
+        if (FromUtf8(contents, text)) return true;
+        *why = "it holds characters that code page " + std::to_string(CodePage()) + " cannot hold";
+        return false;
+    }
+    if (ToUtf8(contents, &utf8)) {
+        *text = contents;
+        return true;
+    }
+    *why = "it is neither UTF-8 nor text of code page " + std::to_string(CodePage());
+    return false;
+}
+
+std::string DescribeUtf8(const std::string& utf8) {
+    std::string wide, out, one;
+    char escape[16];
+    if (!ConverterFor("WCHAR_T", "UTF-8").Run(utf8.data(), utf8.size(), &wide)) {
+        for (unsigned char c : utf8) {
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            out += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(escape);
+        }
+        return out;
+    }
+    for (size_t i = 0; i + sizeof(wchar_t) <= wide.size(); i += sizeof(wchar_t)) {
+        wchar_t c;
+        std::memcpy(&c, wide.data() + i, sizeof c);
+        if (Encode(c, CodePage(), &one)) {
+            out += one;
+        } else {
+            std::snprintf(escape, sizeof escape, "\\u{%04X}", static_cast<unsigned>(c));
+            out += escape;
+        }
+    }
+    return out;
+}
+
+bool FromUtf8(const std::string& utf8, std::string* text) {
+    if (IsAscii(utf8)) {
+        *text = utf8;
+        return true;
+    }
+    if (ConverterFor(IconvName(CodePage()), "UTF-8").Run(utf8.data(), utf8.size(), text)) return true;
+    text->clear();
+    return false;
+}
 
 }  // namespace os

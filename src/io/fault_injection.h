@@ -1,6 +1,7 @@
 // A switch for tests: makes the n-th call of one kind of file operation fail, as a full
 // disk, a locked file or a failing device would. Both OS layers ask it before each such
-// call; the programs never set it, so for them it never fires.
+// call; the programs never set it, so for them it never fires. The calls may come from
+// several threads at once.
 #pragma once
 
 #include <cstdint>

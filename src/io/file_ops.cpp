@@ -32,6 +32,22 @@ int RemoveFolder(const char* path) { return os::RemoveFolder(path) ? 1 : 0; }
 
 int RemoveFile(const char* path) { return os::DeleteFile(path) ? 1 : 0; }
 
+bool ReadWholeFile(const std::string& path, std::string* data) {
+    data->clear();
+    const os::FileHandle file = os::OpenFile(path.c_str(), os::kModeRead | os::kShareRead);
+    if (file == os::kInvalidHandle) return false;
+    char buffer[64 * 1024];
+    bool ok = true;
+    for (;;) {
+        uint32_t got = 0;
+        ok = os::ReadFile(file, buffer, sizeof buffer, &got);
+        if (!ok || got == 0) break;
+        data->append(buffer, got);
+    }
+    os::CloseFile(file);
+    return ok;
+}
+
 bool SamePathText(const char* a, const char* b) {
     if (!a || !b) return a == b;
     return os::SameFoldedName(a, b);

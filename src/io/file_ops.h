@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 int IsExistingFile(const char* path);  // 1 for an existing file that is not a folder
 int IsReadOnlyFile(const char* path);  // 1 when the read-only attribute is set
@@ -21,6 +22,9 @@ void GetStoredFileName(const char* path, char* output);
 // of io/codepage.h, in every letter of the code page (folding only a-z would take "\xC9"
 // and "\xE9" for two files, and a move of one onto the other would delete it).
 bool SamePathText(const char* a, const char* b);
+
+// Reads a whole file into *data; false when it cannot be opened or read to its end.
+bool ReadWholeFile(const std::string& path, std::string* data);
 
 // Joins a and b into out (size bytes). Returns false, leaving out empty, when the result
 // with its NUL does not fit: composed paths are refused, never cut.

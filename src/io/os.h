@@ -89,6 +89,10 @@ bool FindStoredName(const char* path, std::string* stored);
 struct FolderItem {
     std::string name;  // as stored; "." and ".." are included where the platform lists them
     bool is_folder;
+    // False for a name the code page cannot hold (POSIX file systems hold any); `name`
+    // then shows it with those characters as \u{XXXX} (os::DescribeUtf8), and no path of
+    // the engine can reach it.
+    bool representable = true;
 };
 // Lists the entries of a folder in the order the platform returns them. False when the
 // folder cannot be read.
@@ -116,6 +120,97 @@ int64_t FreeSpace(const char* folder);
 // Makes the entries of a folder (names added, removed or renamed) durable. True where the
 // platform needs no such step.
 bool SyncFolder(const char* folder);
+
+// ---- What stands at a path -------------------------------------------------------
+// What a file was when it was looked at: enough to tell later whether a name still holds
+// the same, unchanged file.
+struct FileState {
+    bool exists = false;   // something stands there: a file, folder, link or device
+    bool regular = false;  // a plain file (no folder, link, FIFO or device)
+    uint64_t size = 0;
+    uint64_t volume = 0;   // which file: device and inode on POSIX, volume serial and
+    uint64_t file = 0;     // file index on Windows
+    uint32_t links = 0;    // names the file has
+    int64_t written = 0;   // last-write time, in the system's own unit
+    int64_t changed = 0;   // POSIX: last status change (any write, chmod, link or rename)
+};
+// True when both describe the same file with the same size and times.
+bool SameUnchangedFile(const FileState& a, const FileState& b);
+// The state of an open file. False when the system cannot tell.
+bool GetFileState(FileHandle h, FileState* state);
+// The state of whatever stands at `path`, without following a final link and without
+// opening anything that could block (a FIFO, a device). False when the path cannot be
+// reached: inside a confinement a link or a file stands on the way, or ".." would leave
+// it. A path whose last name is not there (in any letter case) gives true and !exists.
+bool LookAt(const char* path, FileState* state);
+// Deletes the file at `path` when it is still `expected` (SameUnchangedFile) and not
+// read-only. False, deleting nothing, when it is not, or the path cannot be reached.
+bool DeleteFileIfUnchanged(const char* path, const FileState& expected);
+
+// ---- The engine's private folder -------------------------------------------------
+struct PrivateFolderState;
+// A folder that only the running user can enter (POSIX: its own, mode 0700; Windows: an
+// access list for that user alone), held open from creation to removal. Names in it are
+// reached through the held folder, so that moving or replacing the folder's path while it
+// is used does not redirect anything, and nobody else can add, swap or change files in it.
+class PrivateFolder {
+public:
+    PrivateFolder() = default;
+    ~PrivateFolder();
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+    // Creates the folder `path`, or takes the one an interrupted run left there when it is
+    // a real folder of the running user that nobody else can change (POSIX: mode 0700
+    // and not a link). False, with *why set, otherwise.
+    bool Open(const char* path, std::string* why);
+    bool IsOpen() const { return state_ != nullptr; }
+    // Creates the file `name` in the folder afresh (an old one of that name is deleted
+    // first), open for reading and writing by its owner only; on Windows nobody else may
+    // write or delete it while it is open. kInvalidHandle on failure.
+    FileHandle CreateFile(const char* name);
+    // Opens the existing file `name` for reading and writing; kInvalidHandle on failure.
+    FileHandle OpenFile(const char* name);
+    // Deletes the file `name` (never what a link points to). False when it is not there.
+    bool DeleteFile(const char* name);
+    // Puts the file `name`, open as `file`, in the place of `destination` (a path inside
+    // the innermost confinement), when `name` still is that file with a single name and
+    // `destination` still is as `expected` (!exists: nothing there; else the same unchanged
+    // file, not read-only). The file takes the owner, group and permission bits of the
+    // file it replaces and reaches the disk before the one rename that puts it in place.
+    // Closes `file` either way. Anything but kMoved moves nothing; kNotHeldFile says that
+    // `name` is no longer the held file (someone replaced it).
+    enum MoveResult { kMoved, kNotHeldFile, kNotMoved };
+    MoveResult MoveInto(const char* name, FileHandle file, const char* destination, const FileState& expected);
+    // Closes the folder and removes it when it is empty.
+    void Remove();
+
+private:
+    PrivateFolderState* state_ = nullptr;
+};
+
+// Raises the number of files this process may hold open as far as the system lets it;
+// returns how many it may then hold (a large number where there is no such limit).
+uint32_t RaiseOpenFileLimit();
+
+// ---- One apply per folder ----------------------------------------------------------
+struct FolderLockState;
+// Holds a folder for one process: a second FolderLock on the same folder, in this or any
+// other process, fails until the first is released or its process ends (POSIX: flock on
+// the folder; Windows: a named mutex of the folder's full path).
+class FolderLock {
+public:
+    FolderLock() = default;
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    enum Result { kHeld, kBusy, kFailed };
+    // kBusy when another lock holds the folder; kFailed when it cannot be opened.
+    Result Acquire(const char* folder);
+
+private:
+    FolderLockState* state_ = nullptr;
+};
 
 // ---- Confinement ---------------------------------------------------------------------
 // While a Confinement lives, every operation on a path inside its folder acts beneath that
@@ -167,5 +262,15 @@ struct ResourceTable {
     const EmbeddedResource* items;
     size_t count;
 };
+
+// ---- For the package builder -------------------------------------------------------
+// The system's folder for temporary files, ending in a separator: GetTempPathA on
+// Windows; on POSIX $TMPDIR, or /tmp where it is unset or empty. False when it cannot be
+// told or is not a folder.
+bool TemporaryFolder(std::string* folder);
+// True when both paths name one existing file or folder (however spelled: other letter
+// case, "..", another link to it), compared by device and inode (Windows: volume serial
+// number and file index). False when either does not exist or cannot be asked.
+bool SameFile(const char* a, const char* b);
 
 }  // namespace os

@@ -1,13 +1,9 @@
 // POSIX implementation of the thin OS layer. It emulates what the engine relies on from
 // Windows: "\" separators, letter-case-insensitive names, the read-only attribute, local-time
-// MS-DOS stamps and a table of raw-data resources. Inside a Confinement every path is walked
-// from the confinement folder's descriptor one component at a time without following links,
-// and the operation then acts on the name inside the folder reached, so no link, planted
-// before or during the run, can lead an operation outside.
+// MS-DOS stamps and a table of raw-data resources. Every path is reached through a Place
+// (confine_posix.cpp), which inside a Confinement never follows a link; only plain files
+// are opened, and nothing is opened in a way that could block.
 #include "io/os.h"
-
-#include "io/codepage.h"
-#include "io/fault_injection.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,8 +14,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "io/codepage.h"
+#include "io/os_posix_internal.h"
 
 // The program's own resources, generated at build time from the resource files.
 extern const os::ResourceTable kProgramResources;
@@ -28,212 +28,15 @@ namespace os {
 
 const char kSeparator = '/';
 
-// The folder of one Confinement: its text (with "/" separators and a final "/") as the
-// engine spells paths inside it, its resolved spelling, and an open descriptor.
-struct ConfinementState {
-    std::string spelled;
-    std::string resolved;
-    int fd;
-    ConfinementState* outer;
-};
-
 namespace {
 
-ConfinementState* g_confinement = nullptr;
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-std::string WithSlashes(const char* path) {
-    std::string p(path ? path : "");
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    return p;
-}
-
-// Finds an entry of the open folder `dir` whose name equals `name` apart from letter case.
-bool FindNoCaseAt(int dir, const std::string& name, std::string* found) {
-    int fd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    DIR* d = fdopendir(fd);
-    if (!d) {
-        close(fd);
-        return false;
-    }
-    bool ok = false;
-    const std::string key = FoldedName(name);
-    while (struct dirent* e = readdir(d)) {
-        if (FoldedName(e->d_name) == key) {
-            *found = e->d_name;
-            ok = true;
-            break;
-        }
-    }
-    closedir(d);
-    return ok;
-}
-
-bool FindNoCase(const std::string& folder, const std::string& name, std::string* found) {
-    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = FindNoCaseAt(fd, name, found);
-    close(fd);
-    return ok;
-}
-
-// Turns a path of the engine into the name of an existing entry where one matches: "\"
-// becomes "/", and when the path does not exist as spelled each component is looked up
-// without regard to ASCII letter case. Components that do not exist (a file about to be
-// created, say) keep their spelling.
-std::string Resolve(const char* path) {
-    if (!path) return std::string();
-    std::string p = WithSlashes(path);
-    if (p.empty() || Exists(p)) return p;
-
-    bool absolute = p[0] == '/';
-    std::string out = absolute ? "/" : "";
-    bool parent_exists = true;
-    size_t i = absolute ? 1 : 0;
-    for (;;) {
-        size_t end = p.find('/', i);
-        if (end == std::string::npos) end = p.size();
-        std::string comp = p.substr(i, end - i);
-        if (!comp.empty()) {  // doubled separators are dropped
-            if (!out.empty() && out.back() != '/') out += '/';
-            std::string candidate = out + comp;
-            if (parent_exists && comp != "." && comp != ".." && !Exists(candidate)) {
-                std::string stored;
-                if (FindNoCase(out, comp, &stored))
-                    candidate = out + stored;
-                else
-                    parent_exists = false;  // nothing below a missing folder can be found
-            }
-            out = candidate;
-        }
-        if (end == p.size()) break;
-        i = end + 1;
-    }
-    if (p.back() == '/' && !out.empty() && out.back() != '/') out += '/';
-    return out;
-}
-
-// The part of `path` below the innermost confinement folder, or false when the path is not
-// inside it (the folder itself is not inside it either).
-bool BelowConfinement(const std::string& path, std::string* rest) {
-    const ConfinementState* c = g_confinement;
-    if (c == nullptr) return false;
-    for (const std::string* root : {&c->spelled, &c->resolved}) {
-        if (path.size() > root->size() && path.compare(0, root->size(), *root) == 0) {
-            *rest = path.substr(root->size());
-            return true;
-        }
-    }
-    return false;
-}
-
-// Where an operation on a path acts: an open folder and a name in it. Outside any
-// confinement that is the current folder and the whole resolved path, as before. Inside
-// one, the folders on the way are opened from the confinement folder one by one, each
-// looked up without regard to letter case and never through a link; the last name keeps
-// its stored spelling when it exists. `ok` is false, with errno set, when the path cannot
-// be reached that way: ELOOP for a link on the way, EXDEV for "..", ENOENT for a missing
-// folder on the way.
-class Place {
-public:
-    explicit Place(const char* path) {
-        std::string p = WithSlashes(path);
-        std::string rest;
-        if (p.empty()) {
-            errno = ENOENT;
-            return;
-        }
-        if (!BelowConfinement(p, &rest)) {
-            name_ = Resolve(path);
-            ok_ = true;
-            return;
-        }
-        confined_ = true;
-        Walk(rest);
-    }
-    ~Place() {
-        if (dir_ >= 0) close(dir_);
-    }
-    Place(const Place&) = delete;
-    Place& operator=(const Place&) = delete;
-
-    bool ok() const { return ok_; }
-    bool confined() const { return confined_; }
-    int dir() const { return dir_ >= 0 ? dir_ : confined_ ? g_confinement->fd : AT_FDCWD; }
-    const char* name() const { return name_.c_str(); }
-    // lstat of the name: never follows a final link.
-    bool Stat(struct stat* st) const { return ok_ && fstatat(dir(), name(), st, AT_SYMLINK_NOFOLLOW) == 0; }
-
-private:
-    // Opens the folder component `comp` of the open folder `dir` without following a
-    // link, looking it up without regard to case when it does not exist as spelled.
-    static int OpenFolderAt(int dir, const std::string& comp) {
-        int fd = openat(dir, comp.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) return fd;
-        std::string stored;
-        if (errno == ENOENT && FindNoCaseAt(dir, comp, &stored))
-            fd = openat(dir, stored.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 && (errno == ENOTDIR || errno == ELOOP)) {
-            struct stat st;
-            const char* name = stored.empty() ? comp.c_str() : stored.c_str();
-            if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
-        }
-        return fd;
-    }
-
-    void Walk(const std::string& rest) {
-        std::vector<std::string> parts;
-        size_t i = 0;
-        while (i <= rest.size()) {
-            size_t end = rest.find('/', i);
-            if (end == std::string::npos) end = rest.size();
-            std::string comp = rest.substr(i, end - i);
-            if (comp == "..") {
-                errno = EXDEV;
-                return;
-            }
-            if (!comp.empty() && comp != ".") parts.push_back(comp);
-            i = end + 1;
-        }
-        if (parts.empty()) {
-            errno = ENOENT;
-            return;
-        }
-        int dir = g_confinement->fd;
-        for (size_t k = 0; k + 1 < parts.size(); ++k) {
-            int next = OpenFolderAt(dir, parts[k]);
-            const int error = errno;
-            if (dir != g_confinement->fd) close(dir);
-            if (next < 0) {
-                errno = error;
-                return;
-            }
-            dir = next;
-        }
-        if (dir != g_confinement->fd) dir_ = dir;
-        name_ = parts.back();
-        struct stat st;
-        std::string stored;
-        if (fstatat(this->dir(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-            FindNoCaseAt(this->dir(), name_, &stored)) {
-            name_ = stored;
-        }
-        ok_ = true;
-    }
-
-    bool ok_ = false;
-    bool confined_ = false;
-    int dir_ = -1;  // owned; -1 for the confinement folder or the current folder
-    std::string name_;
-};
-
-bool IsReadOnlyMode(mode_t m) { return (m & S_IWUSR) == 0; }
+using posix::Injected;
+using posix::IsReadOnlyMode;
+using posix::OpenAt;
+using posix::Place;
+using posix::Resolve;
+using posix::FromNative;
+using posix::Native;
 
 int Days(int year, int month) {
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -265,19 +68,19 @@ bool SplitStamp(uint32_t stamp, struct tm* t) {
 
 int Fd(FileHandle h) { return static_cast<int>(h); }
 
-// A call that a test made fail, with the error a failing device gives.
-bool Injected(FaultKind kind) {
-    if (!FaultHits(kind)) return false;
-    errno = EIO;
+// Renames the name of `from` to `to_name` in the folder of `to`, keeping the kept folder
+// listings of both folders right.
+bool RenameAt(const Place& from, const Place& to, const char* to_name) {
+    posix::FolderChange leaving(from.dir()), arriving(to.dir());
+    if (renameat(from.dir(), from.name(), to.dir(), to_name) != 0) return false;
+    leaving.Removed(from.name());
+    arriving.Added(to_name);
+    if (from.confined() && to.confined()) {
+        const std::string below = to.Below();
+        const size_t cut = below.rfind('/');
+        posix::Record(DiskEvent::kRename, from.Below(), (cut == std::string::npos ? "" : below.substr(0, cut + 1)) + to_name);
+    }
     return true;
-}
-
-int OpenAt(const Place& place, int flags, mode_t mode) {
-    int fd;
-    do {
-        fd = openat(place.dir(), place.name(), flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 // Gives a file this call created the owner's write permission, which a restrictive umask
@@ -294,25 +97,34 @@ bool KeepOwnerWritable(int fd) {
 
 // Writing tries to create the file first, so that a file this call made is known to be its
 // own (and is made writable); an existing one is then opened and cut only when writable.
+// Opens never wait: a FIFO or a device is opened without blocking, seen for what it is
+// through the handle, and refused, so that nothing planted in a folder can hang a run or
+// feed it endless bytes.
 FileHandle OpenFile(const char* path, int mode) {
     if (Injected(FaultKind::kOpen)) return kInvalidHandle;
     Place place(path);
     if (!place.ok()) return kInvalidHandle;
     const int access = mode & 3;
     const int nofollow = place.confined() ? O_NOFOLLOW : 0;
+    const int common = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     int fd = -1;
     bool created = false;
     if (access == kModeWrite) {
-        fd = OpenAt(place, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        posix::FolderChange change(place.dir());
+        fd = OpenAt(place, O_WRONLY | O_CREAT | O_EXCL | common, 0666);
         created = fd >= 0;
+        if (created) change.Added(place.name());
         if (fd < 0 && errno == EEXIST && (mode & kModeCreateNew) != kModeCreateNew)
-            fd = OpenAt(place, O_WRONLY | O_CLOEXEC | nofollow, 0);
+            fd = OpenAt(place, O_WRONLY | common | nofollow, 0);
     } else {
-        fd = OpenAt(place, (access == kModeReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | nofollow, 0);
+        fd = OpenAt(place, (access == kModeReadWrite ? O_RDWR : O_RDONLY) | common | nofollow, 0);
     }
     if (fd < 0) return kInvalidHandle;
     struct stat st;
-    bool ok = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!ok) errno = EINVAL;  // a folder, a FIFO, a device or a socket
+    const int flags = ok ? fcntl(fd, F_GETFL) : -1;
+    ok = ok && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
     if (ok && created) ok = KeepOwnerWritable(fd);
     // Root may write anything; the read-only attribute must still hold.
     if (ok && !created && (access & kModeWrite) && IsReadOnlyMode(st.st_mode)) ok = false;
@@ -321,6 +133,14 @@ FileHandle OpenFile(const char* path, int mode) {
         close(fd);
         return kInvalidHandle;
     }
+    if (created && place.confined() && RecordingDisk()) {
+        DiskEvent e;
+        e.kind = DiskEvent::kCreate;
+        e.path = place.Below();
+        e.file = static_cast<uint64_t>(st.st_ino);
+        RecordDisk(std::move(e));
+    }
+    if (!created && access == kModeWrite) posix::RecordHandle(DiskEvent::kTruncate, fd, 0);
     return fd;
 }
 
@@ -348,6 +168,10 @@ bool WriteFile(FileHandle h, const void* buf, uint32_t n, uint32_t* put) {
     *put = 0;
     if (h == kInvalidHandle || Injected(FaultKind::kWrite)) return false;
     const char* p = static_cast<const char*>(buf);
+    if (RecordingDisk()) {
+        const off_t at = lseek(Fd(h), 0, SEEK_CUR);
+        if (at >= 0) posix::RecordHandle(DiskEvent::kWrite, Fd(h), static_cast<uint64_t>(at), buf, n);
+    }
     while (*put < n) {
         ssize_t r = write(Fd(h), p + *put, n - *put);
         if (r < 0) {
@@ -373,7 +197,11 @@ int64_t FileSize(FileHandle h) {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool SyncFile(FileHandle h) { return h != kInvalidHandle && !Injected(FaultKind::kFlush) && fsync(Fd(h)) == 0; }
+bool SyncFile(FileHandle h) {
+    if (h == kInvalidHandle || Injected(FaultKind::kFlush) || fsync(Fd(h)) != 0) return false;
+    posix::RecordHandle(DiskEvent::kSyncFile, Fd(h));
+    return true;
+}
 
 bool GetFileStamp(FileHandle h, uint32_t* stamp) {
     *stamp = 0;
@@ -403,7 +231,9 @@ bool SetFileStamp(FileHandle h, uint32_t stamp) {
     times[0].tv_sec = when;
     times[0].tv_nsec = 0;
     times[1] = times[0];
-    return futimens(Fd(h), times) == 0;
+    if (futimens(Fd(h), times) != 0) return false;
+    posix::RecordHandle(DiskEvent::kSetTime, Fd(h), 0, nullptr, 0, static_cast<int64_t>(when));
+    return true;
 }
 
 // ---- Names and folders -------------------------------------------------------------
@@ -436,13 +266,23 @@ bool SetReadOnly(const char* path, bool read_only) {
 bool CreateFolder(const char* path) {
     if (Injected(FaultKind::kCreateFolder)) return false;
     Place place(path);
-    return place.ok() && mkdirat(place.dir(), place.name(), 0777) == 0;
+    if (!place.ok()) return false;
+    posix::FolderChange change(place.dir());
+    if (mkdirat(place.dir(), place.name(), 0777) != 0) return false;
+    change.Added(place.name());
+    if (place.confined()) posix::Record(DiskEvent::kMakeFolder, place.Below());
+    return true;
 }
 
 bool RemoveFolder(const char* path) {
     if (Injected(FaultKind::kDelete)) return false;
     Place place(path);
-    return place.ok() && unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0;
+    if (!place.ok()) return false;
+    posix::FolderChange change(place.dir());
+    if (unlinkat(place.dir(), place.name(), AT_REMOVEDIR) != 0) return false;
+    change.Removed(place.name());
+    if (place.confined()) posix::Record(DiskEvent::kRemoveFolder, place.Below());
+    return true;
 }
 
 bool DeleteFile(const char* path) {
@@ -452,7 +292,11 @@ bool DeleteFile(const char* path) {
     if (!place.Stat(&st)) return false;
     if (S_ISDIR(st.st_mode)) return false;
     if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) return false;
-    return unlinkat(place.dir(), place.name(), 0) == 0;
+    posix::FolderChange change(place.dir());
+    if (unlinkat(place.dir(), place.name(), 0) != 0) return false;
+    change.Removed(place.name());
+    if (place.confined()) posix::Record(DiskEvent::kDelete, place.Below());
+    return true;
 }
 
 bool MoveFile(const char* from, const char* to) {
@@ -464,13 +308,13 @@ bool MoveFile(const char* from, const char* to) {
     if (t.Stat(&st)) {
         if (sf.st_dev != st.st_dev || sf.st_ino != st.st_ino) return false;
         // The same entry under another letter case: rename it to the new spelling.
-        std::string spelled = WithSlashes(to);
+        std::string spelled = Native(to);
         size_t cut = spelled.find_last_of('/');
         std::string name = cut == std::string::npos ? spelled : spelled.substr(cut + 1);
         size_t tcut = target_name.find_last_of('/');
         target_name = (tcut == std::string::npos ? std::string() : target_name.substr(0, tcut + 1)) + name;
     }
-    return renameat(f.dir(), f.name(), t.dir(), target_name.c_str()) == 0;
+    return RenameAt(f, t, target_name.c_str());
 }
 
 // The new file takes the owner, group and permission bits of the file it replaces (an
@@ -495,10 +339,11 @@ bool ReplaceFile(const char* from, const char* to) {
             ok = ok && fchmod(fd, st.st_mode & 0777) == 0;
         }
         ok = ok && fsync(fd) == 0;
+        if (ok) posix::RecordHandle(DiskEvent::kSyncFile, fd);
         close(fd);
         if (!ok) return false;
     }
-    return renameat(f.dir(), f.name(), t.dir(), t.name()) == 0;
+    return RenameAt(f, t, t.name());
 }
 
 bool FindStoredName(const char* path, std::string* stored) {
@@ -508,14 +353,14 @@ bool FindStoredName(const char* path, std::string* stored) {
     if (!place.Stat(&st)) return false;
     std::string p = place.name();
     size_t cut = p.find_last_of('/');
-    *stored = cut == std::string::npos ? p : p.substr(cut + 1);
-    return true;
+    return FromNative(cut == std::string::npos ? p : p.substr(cut + 1), stored);
 }
 
 bool ListFolder(const char* folder, std::vector<FolderItem>* items) {
     Place place(folder);
     if (!place.ok()) return false;
-    int fd = openat(place.dir(), place.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (place.confined() ? O_NOFOLLOW : 0));
+    int fd = openat(place.dir(), place.name(),
+                    O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK | (place.confined() ? O_NOFOLLOW : 0));
     if (fd < 0) return false;
     DIR* d = fdopendir(fd);
     if (!d) {
@@ -532,16 +377,27 @@ bool ListFolder(const char* folder, std::vector<FolderItem>* items) {
             struct stat st;
             is_folder = fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
-        items->push_back(FolderItem{e->d_name, is_folder});
+        // A name the code page cannot hold is listed all the same, with those characters
+        // shown as \u{XXXX}, so that a caller can tell what stands there.
+        FolderItem item{std::string(), is_folder, FromNative(e->d_name, &item.name)};
+        if (!item.representable) item.name = DescribeUtf8(e->d_name);
+        items->push_back(item);
     }
     closedir(d);
     return true;
 }
 
-bool GetCurrentFolder(char* buf, size_t size) { return size > 0 && getcwd(buf, size) != nullptr; }
+bool GetCurrentFolder(char* buf, size_t size) {
+    char native[4096];
+    std::string text;
+    if (size == 0 || getcwd(native, sizeof native) == nullptr || !FromNative(native, &text) || text.size() >= size)
+        return false;
+    std::memcpy(buf, text.c_str(), text.size() + 1);
+    return true;
+}
 
 bool SetCurrentFolder(const char* path) {
-    std::string p = Resolve(path);
+    std::string p = Resolve(Native(path));
     return !p.empty() && chdir(p.c_str()) == 0;
 }
 
@@ -550,7 +406,7 @@ int GetDriveType(const char* root) {
     // "C:\" stands for the one fixed drive.
     if ((root[0] == 'C' || root[0] == 'c') && root[1] == ':' && (root[2] == 0 || (IsSeparator(root[2]) && root[3] == 0)))
         return kDriveFixed;
-    std::string p = Resolve(root);
+    std::string p = Resolve(Native(root));
     struct stat st;
     if (!p.empty() && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return kDriveFixed;
     return kDriveNoRootDir;
@@ -560,58 +416,23 @@ std::vector<std::string> FixedDriveRoots() { return {"/"}; }
 
 int64_t FreeSpace(const char* folder) {
     struct statvfs vfs;
-    std::string p = Resolve(folder);
+    std::string p = Resolve(Native(folder));
     if (p.empty() || statvfs(p.c_str(), &vfs) != 0) return -1;
     return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
 }
 
 bool SyncFolder(const char* folder) {
     if (Injected(FaultKind::kFlush)) return false;
-    std::string p = WithSlashes(folder);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    int fd;
-    std::string rest;
-    if (BelowConfinement(p, &rest)) {
-        Place place(p.c_str());
-        if (!place.ok()) return false;
-        fd = openat(place.dir(), place.name(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    } else {
-        fd = open(Resolve(p.c_str()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
+    std::string p = folder;
+    while (p.size() > 1 && IsSeparator(p.back())) p.pop_back();
+    Place place(p.c_str());
+    if (!place.ok()) return false;
+    const int fd = OpenAt(place, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (place.confined() ? O_NOFOLLOW : 0), 0);
     if (fd < 0) return false;
     bool ok = fsync(fd) == 0;
     close(fd);
+    if (ok && (place.confined() || place.IsConfinementFolder())) posix::Record(DiskEvent::kSyncFolder, place.Below());
     return ok;
-}
-
-// ---- Confinement ---------------------------------------------------------------------
-
-Confinement::Confinement(const char* folder) : state_(nullptr) {
-    std::string spelled = WithSlashes(folder);
-    if (spelled.empty()) return;
-    std::string resolved = Resolve(spelled.c_str());
-    int fd = open(resolved.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (spelled.back() != '/') spelled += '/';
-    if (resolved.back() != '/') resolved += '/';
-    state_ = new ConfinementState{spelled, resolved, fd, g_confinement};
-    g_confinement = state_;
-}
-
-Confinement::~Confinement() {
-    if (state_ == nullptr) return;
-    g_confinement = state_->outer;
-    close(state_->fd);
-    delete state_;
-}
-
-bool StaysInside(const char* path) {
-    std::string rest;
-    if (!BelowConfinement(WithSlashes(path), &rest)) return true;
-    Place place(path);
-    if (!place.ok()) return errno != ELOOP && errno != EXDEV;  // else just not there (yet)
-    struct stat st;
-    return !place.Stat(&st) || !S_ISLNK(st.st_mode);
 }
 
 // ---- Time and resources ------------------------------------------------------------
@@ -636,6 +457,27 @@ bool FindRawResource(Module module, ResourceName name, const void** data, size_t
         }
     }
     return false;
+}
+
+// ---- For the package builder -------------------------------------------------------
+
+bool TemporaryFolder(std::string* folder) {
+    const char* variable = std::getenv("TMPDIR");
+    std::string f = variable != nullptr && *variable != '\0' ? variable : "/tmp";
+    struct stat st;
+    if (stat(f.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !FromNative(f, folder)) return false;
+    if (folder->back() != '/') *folder += '/';
+    return true;
+}
+
+// Links are followed, except a final one inside a Confinement.
+bool SameFile(const char* a, const char* b) {
+    Place pa(a), pb(b);
+    struct stat sa, sb;
+    if (!pa.ok() || !pb.ok()) return false;
+    if (fstatat(pa.dir(), pa.name(), &sa, pa.confined() ? AT_SYMLINK_NOFOLLOW : 0) != 0) return false;
+    if (fstatat(pb.dir(), pb.name(), &sb, pb.confined() ? AT_SYMLINK_NOFOLLOW : 0) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 }  // namespace os

@@ -5,15 +5,7 @@
 #include "io/os.h"
 
 #include "io/codepage.h"
-#include "io/fault_injection.h"
-
-#include <windows.h>
-
-// windows.h maps these names onto their A/W variants; the layer's own functions keep them.
-#undef DeleteFile
-#undef MoveFile
-#undef ReplaceFile
-#undef GetDriveType
+#include "io/os_win32_internal.h"
 
 namespace os {
 
@@ -25,9 +17,13 @@ struct ConfinementState {
     ConfinementState* outer;
 };
 
+namespace win32 {
+
 namespace {
 
 ConfinementState* g_confinement = nullptr;
+
+}  // namespace
 
 std::string WithBackslashes(const char* path) {
     std::string p(path ? path : "");
@@ -69,21 +65,27 @@ bool Blocked(const char* path) {
     return false;
 }
 
-// A call that a test made fail, with the error a failing device gives.
 bool Injected(FaultKind kind) {
     if (!FaultHits(kind)) return false;
     SetLastError(ERROR_IO_DEVICE);
     return true;
 }
 
-// Refuses a blocked path the way the system refuses a forbidden one.
 bool Refused(const char* path) {
     if (!Blocked(path)) return false;
     SetLastError(ERROR_ACCESS_DENIED);
     return true;
 }
 
-HANDLE H(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
+}  // namespace win32
+
+namespace {
+
+using win32::H;
+using win32::Injected;
+using win32::Inside;
+using win32::Refused;
+using win32::WithBackslashes;
 
 // The fields of an MS-DOS date and time must name a real moment; checked here so that every
 // Windows version refuses the same stamps.
@@ -135,6 +137,12 @@ FileHandle OpenFile(const char* path, int mode) {
     DWORD flags = FILE_ATTRIBUTE_NORMAL | (Inside(WithBackslashes(path)) ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE h = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return kInvalidHandle;
+    // Only files on a disk: a device or a pipe (\\.\ names) could block or never end.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return kInvalidHandle;
+    }
     return reinterpret_cast<FileHandle>(h);
 }
 
@@ -326,17 +334,17 @@ Confinement::Confinement(const char* folder) : state_(nullptr) {
     DWORD a = root.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(root.c_str());
     if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) return;
     if (root.back() != '\\') root += '\\';
-    state_ = new ConfinementState{root, g_confinement};
-    g_confinement = state_;
+    state_ = new ConfinementState{root, win32::g_confinement};
+    win32::g_confinement = state_;
 }
 
 Confinement::~Confinement() {
     if (state_ == nullptr) return;
-    g_confinement = state_->outer;
+    win32::g_confinement = state_->outer;
     delete state_;
 }
 
-bool StaysInside(const char* path) { return !Blocked(path); }
+bool StaysInside(const char* path) { return !win32::Blocked(path); }
 
 // ---- Time and resources ------------------------------------------------------------
 
@@ -354,6 +362,42 @@ bool FindRawResource(Module module, ResourceName name, const void** data, size_t
     *data = p;
     *size = SizeofResource(m, found);
     return true;
+}
+
+// ---- For the package builder -------------------------------------------------------
+
+bool TemporaryFolder(std::string* folder) {
+    char buffer[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof buffer, buffer);
+    if (n == 0 || n >= sizeof buffer) return false;
+    std::string f(buffer, n);
+    if (!IsSeparator(f.back())) f += '\\';
+    const DWORD a = GetFileAttributesA(f.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    *folder = f;
+    return true;
+}
+
+namespace {
+
+// The identity of a file or folder, through a handle that asks for no access at all.
+bool FileInformation(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const BOOL ok = GetFileInformationByHandle(h, info);
+    CloseHandle(h);
+    return ok != 0;
+}
+
+}  // namespace
+
+bool SameFile(const char* a, const char* b) {
+    if (Refused(a) || Refused(b)) return false;
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!FileInformation(a, &ia) || !FileInformation(b, &ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
 }  // namespace os

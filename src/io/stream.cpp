@@ -81,14 +81,16 @@ uint32_t TCVLStream::ReadU32() {
            (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
 
-void TCVLStream::ReadString(char* buf, uint32_t n) {
-    uint32_t stored = 0;
+uint32_t TCVLStream::ReadString(char* buf, uint32_t n) {
+    uint32_t stored = 0, length = 0;
     for (;;) {
         uint8_t c = GetByte();
         if (c == 0) break;
         if (stored + 1 < n) buf[stored++] = static_cast<char>(c);
+        ++length;
     }
     if (n > 0) buf[stored] = 0;
+    return length;
 }
 
 uint32_t TCVLStream::ReadLine(char* buf, uint32_t n) {
@@ -198,6 +200,23 @@ void TCVLFStream::Open(int mode, const char* path) {
     mode_ = mode;
     handle_ = os::OpenFile(path, mode);
     if (handle_ == os::kInvalidHandle) SetError();
+}
+
+void TCVLFStream::Adopt(os::FileHandle handle, int mode) {
+    Close();
+    error_ = 0;
+    mode_ = mode;
+    handle_ = handle;
+    if (handle_ == os::kInvalidHandle) SetError();
+}
+
+os::FileHandle TCVLFStream::Release() {
+    FlushWrites();
+    DropReadAhead();
+    const os::FileHandle handle = handle_;
+    handle_ = os::kInvalidHandle;
+    Close();
+    return handle;
 }
 
 void TCVLFStream::Close() {
@@ -429,6 +448,11 @@ uint32_t TCVLFStream::Read(void* buf, uint32_t count) {
     std::memcpy(out + done, buffer_, take);
     buffer_next_ = take;
     return done + take;
+}
+
+bool TCVLFStream::GetState(os::FileState* state) {
+    FlushWrites();
+    return os::GetFileState(handle_, state);
 }
 
 bool TCVLFStream::GetFileStamp(uint32_t* stamp) {

@@ -33,8 +33,9 @@ public:
     bool HasError() const { return error_ != 0; }
     uint16_t ReadU16();  // little-endian; missing bytes read as 0
     uint32_t ReadU32();
-    // Reads up to and including a NUL (or the end of data); keeps at most n - 1 characters.
-    void ReadString(char* buf, uint32_t n);
+    // Reads up to and including a NUL (or the end of data); keeps at most n - 1 characters
+    // and returns the full length of the string read.
+    uint32_t ReadString(char* buf, uint32_t n);
     // Reads one text line: CR skipped, LF or NUL (end of data) ends it; stores at most n - 1
     // characters and a NUL; returns the full length of the line.
     uint32_t ReadLine(char* buf, uint32_t n);
@@ -74,10 +75,18 @@ public:
 
     // Closes any open file, clears the error flag and opens path; sets the error on failure.
     void Open(int mode, const char* path);
+    // Closes any open file, clears the error flag and takes over the open `handle` (opened
+    // with `mode`); sets the error when it is invalid.
+    void Adopt(os::FileHandle handle, int mode);
+    // Hands pending writes to the file and gives up the handle without closing it (the
+    // caller owns it then); the stream is closed afterwards. A write failure found while
+    // handing them over sets the error flag, which stays.
+    os::FileHandle Release();
     void Close();
     bool IsOpen() const { return handle_ != os::kInvalidHandle; }
 
     bool GetFileStamp(uint32_t* stamp);
+    bool GetState(os::FileState* state);  // what the file is now (os::GetFileState)
     bool SetFileStamp(uint32_t stamp);  // needs ModeReadWrite
     bool SeekRelative(int32_t distance);
     bool SyncToDisk();  // flushes written data to the disk

@@ -11,16 +11,20 @@
 
 namespace {
 
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9 and the console names open devices whatever
-// extension follows them, also with blanks before the dot.
+// CON, PRN, AUX, NUL, COM0-9, LPT0-9, COM and LPT with a superscript 1, 2 or 3, and the
+// console names open devices whatever extension follows them, also with blanks before the
+// dot. The superscripts are looked at as characters, in whatever code page the name is.
 bool IsReservedDeviceName(const std::string& component) {
     std::string base = os::FoldedName(component.substr(0, component.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const char* n : kNames)
         if (base == n) return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
+    if (base.size() < 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
+    if (base.size() == 4 && base[3] >= '0' && base[3] <= '9') return true;
+    std::string digit;
+    if (!os::ToUtf8(base.substr(3), &digit)) return false;
+    return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";  // superscript 1, 2, 3
 }
 
 std::string Shown(unsigned char c) {
@@ -38,25 +42,31 @@ void NormalizeEntryName(char* name) {
         *out++ = '\\';
         while (os::IsSeparator(*p)) ++p;
     }
+    // A name that ends in a separator or a "." component names a folder; it keeps one
+    // final separator, so that it is refused and not taken for a file.
+    bool names_folder = false;
     while (*p != '\0') {
         const char* end = p;
         while (*end != '\0' && !os::IsSeparator(*end)) ++end;
         const size_t n = static_cast<size_t>(end - p);
-        const bool keep = n > 0 && !(n == 1 && *p == '.');
-        if (keep) {
+        const bool dot = n == 1 && *p == '.';
+        if (!dot) {
             if (out != name && out[-1] != '\\') *out++ = '\\';
             std::memmove(out, p, n);
             out += n;
         }
+        names_folder = dot || *end != '\0';
         p = end;
         while (os::IsSeparator(*p)) ++p;
     }
+    if (names_folder && out != name && out[-1] != '\\') *out++ = '\\';
     *out = '\0';
 }
 
 std::string EntryNameProblem(const char* name) {
     if (name == nullptr || name[0] == '\0') return "an empty name";
     if (os::IsSeparator(name[0])) return "an absolute name";
+    if (os::IsSeparator(name[std::strlen(name) - 1])) return "a name ending in a separator, which names a folder";
     if (std::strchr(name, ':') != nullptr) return "a drive letter or a colon";
     const char* p = name;
     bool first = true;

@@ -7,14 +7,16 @@
 
 // Rewrites `name` in place into its plain form: "/" becomes "\", and "." components and
 // repeated separators are dropped (a leading separator stays, so an absolute name stays
-// absolute). The plain form addresses the same file as the original.
+// absolute, and a name of a folder keeps one final separator). The plain form addresses
+// the same file as the original.
 void NormalizeEntryName(char* name);
 
 // Why the plain-form `name` cannot be used; "" when it can. Refused: an empty name; an
 // absolute name, a drive letter or any colon; control characters and < > " | ? *; a
 // component that ends in a dot or a space (so also ".." and "..."), which Windows would
-// strip; a reserved device name such as CON, NUL, COM1 or LPT1.dat; and any name inside
-// the engine's temporary folder, in any letter case.
+// strip; a name ending in a separator (a folder); a reserved device name such as CON,
+// NUL, COM0, COM1 or LPT1.dat; and any name inside the engine's temporary folder, in any
+// letter case.
 std::string EntryNameProblem(const char* name);
 
 // True when `name`, once in its plain form, has no problem.

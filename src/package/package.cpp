@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "io/codepage.h"
 #include "package/entry_name.h"
 #include "package/zlib_stream.h"
 
@@ -132,7 +133,13 @@ uint32_t UpgradePackage::ReadEntryTable() {
         e.Operation = flags & 3;
         e.WarningPolicy = (flags >> 2) & 3;
         e.ErrorPolicy = (flags >> 4) & 3;
-        s.ReadString(e.name, kNameSize);
+        const uint32_t name_length = s.ReadString(e.name, kNameSize);
+        // A name cut to its buffer would name another file.
+        if (name_length >= static_cast<uint32_t>(kNameSize)) {
+            RefuseTable("entry " + std::to_string(i) + " has a name of " + std::to_string(name_length) +
+                        " characters; at most " + std::to_string(kNameSize - 1) + " fit");
+            return 0;
+        }
         s.ReadString(e.Description, kEntryDescriptionSize);
         uint8_t bytes[kIdentitySize];
         // A partly read identity counts as missing: the record was cut off.
@@ -168,6 +175,14 @@ uint32_t UpgradePackage::ReadEntryTable() {
         const std::string problem = EntryNameProblem(name);
         if (!problem.empty()) {
             RefuseTable("entry " + std::to_string(i) + " has an unsafe name \"" + original + "\": " + problem);
+            return 0;
+        }
+        // A name must be text of the code page: bytes that are no character of it would be
+        // read as some other name, differently on every system.
+        std::string text;
+        if (!os::ToUtf8(name, &text)) {
+            RefuseTable("entry " + std::to_string(i) + " has a name that is no text of code page " +
+                        std::to_string(os::CodePage()) + " (the package may be meant for another code page)");
             return 0;
         }
         auto inserted = seen.emplace(EntryNameKey(name), i);

@@ -28,7 +28,9 @@ struct FileEntry {
 // A file the commit phase could not put in place (see the apply driver).
 struct CommitFailure {
     std::string name;       // relative name of the entry
-    std::string kept_file;  // where its verified new version was kept; empty for a Remove
+    std::string kept_file;  // where its verified new version was kept; empty when none is
+    std::string reason;     // why, when known ("it changed after it was checked"), else empty
+    bool removal = false;   // a Remove entry whose file could not be removed
 };
 
 class UpgradePackage {

@@ -269,7 +269,7 @@ bool PackageFileWriter::Finish(std::string* error) {
     if (!failed_ && !os::SyncFile(file_)) failed_ = true;
     os::CloseFile(file_);
     file_ = os::kInvalidHandle;
-    if (failed_ && error) *error = "writing the package failed";
+    if (failed_ && error) *error = "cannot write the package: a write to the disk failed";
     return !failed_;
 }
 

@@ -70,6 +70,7 @@ std::string IncompleteReport(const std::vector<CommitFailure>& failures) {
 void ShowOutcome(HWND window, ApplyResult result, const ApplyReport& report) {
     switch (result) {
     case kApplyDone: MessageBoxA(window, kAppliedText, "All Finished", MB_OK | MB_ICONINFORMATION); break;
+    case kApplyBusy: MessageBoxA(window, kBusyText, "Upgrade Aborted", MB_OK | MB_ICONINFORMATION); break;
     case kApplyIncomplete:
         MessageBoxA(window, IncompleteReport(report.commit_failures).c_str(), "Upgrade Incomplete",
                     MB_OK | MB_ICONWARNING);

@@ -47,7 +47,14 @@ diff -r target new >/dev/null || fail "the applied folder differs from the new f
 expect_exit 0 "build --no-check, plain" run build old new -o plain.upg --no-check
 grep -q "^Checked" out.txt && fail "--no-check still checked"
 
+# Any number of threads from 1 to 256 gives the same package.
+expect_exit 0 "--threads 1" run build old new -o t1.upg --no-check --threads 1
+expect_exit 0 "--threads 256" run build old new -o t256.upg --no-check --threads 256
+cmp -s t1.upg t256.upg || fail "--threads 1 and --threads 256 give different packages"
+
 # Usage errors: exit 2.
+expect_exit 2 "--threads 0" run build old new -o x.upg --threads 0
+expect_exit 2 "--threads 257" run build old new -o x.upg --threads 257
 expect_exit 2 "compression level 13" run build old new -o x.upg --compress=13
 expect_exit 2 "format version 18" run build old new -o x.upg --format-version 18
 expect_exit 2 "policy 4" run build old new -o x.upg --error-policy 4

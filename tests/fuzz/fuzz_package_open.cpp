@@ -8,6 +8,7 @@
 #include <string>
 
 #include "apply/driver.h"
+#include "apply/temporary_files.h"
 #include "fuzz_support.h"
 #include "io/file_ops.h"
 #include "package/entry_name.h"

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -15,6 +16,7 @@
 #include <sys/resource.h>
 #endif
 
+#include "io/codepage.h"
 #include "io/os.h"
 #include "io/stream.h"
 
@@ -57,10 +59,15 @@ std::string JoinNative(const std::string& a, const std::string& b) {
     return out;
 }
 
+std::string OnDisk(const std::string& path) {
+    std::string native;
+    return IsPosix() && os::ToUtf8(path, &native) ? native : path;
+}
+
 void WriteFileBytes(const std::string& path, const Bytes& data) {
-    fs::path p(path);
+    fs::path p(OnDisk(path));
     if (p.has_parent_path()) fs::create_directories(p.parent_path());
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
     ASSERT_TRUE(f.good()) << "cannot write " << path;
     f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
@@ -68,15 +75,15 @@ void WriteFileBytes(const std::string& path, const Bytes& data) {
 void WriteFileText(const std::string& path, const std::string& text) { WriteFileBytes(path, ToBytes(text)); }
 
 Bytes ReadFileBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(OnDisk(path), std::ios::binary);
     if (!f) return {};
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 std::string ReadFileText(const std::string& path) { return FromBytes(ReadFileBytes(path)); }
 
-bool FileExists(const std::string& path) { return fs::is_regular_file(path); }
-bool FolderExists(const std::string& path) { return fs::is_directory(path); }
+bool FileExists(const std::string& path) { return fs::is_regular_file(OnDisk(path)); }
+bool FolderExists(const std::string& path) { return fs::is_directory(OnDisk(path)); }
 
 void SetStamp(const std::string& path, uint32_t stamp) {
     os::FileHandle h = os::OpenFile(path.c_str(), os::kModeReadWrite);
@@ -109,6 +116,30 @@ uint64_t PeakResidentBytes() {
 }
 
 bool IsPosix() { return os::kSeparator == '/'; }
+
+namespace {
+
+void SetVariable(const std::string& name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name.c_str(), value != nullptr ? value : "");  // "" unsets it there
+#else
+    if (value != nullptr)
+        setenv(name.c_str(), value, 1);
+    else
+        unsetenv(name.c_str());
+#endif
+}
+
+}  // namespace
+
+EnvironmentScope::EnvironmentScope(const char* name, const char* value) : name_(name) {
+    const char* saved = std::getenv(name);
+    had_ = saved != nullptr;
+    if (had_) saved_ = saved;
+    SetVariable(name_, value);
+}
+
+EnvironmentScope::~EnvironmentScope() { SetVariable(name_, had_ ? saved_.c_str() : nullptr); }
 
 UmaskScope::UmaskScope(int mask) : saved_(static_cast<int>(umask(mask))) {}
 UmaskScope::~UmaskScope() { umask(saved_); }

@@ -32,6 +32,9 @@ private:
 
 // Joins with the platform's separator.
 std::string JoinNative(const std::string& a, const std::string& b);
+// A path of the engine (text in the code page) as the file system spells it: UTF-8 on
+// POSIX systems, unchanged on Windows. The whole-file helpers below take engine paths.
+std::string OnDisk(const std::string& path);
 // Writes the file, creating the folders on its way.
 void WriteFileBytes(const std::string& path, const Bytes& data);
 void WriteFileText(const std::string& path, const std::string& text);
@@ -51,6 +54,21 @@ Bytes RandomBytes(size_t n, uint32_t seed);
 
 // Whether the POSIX OS layer is under test (else the Win32 one).
 bool IsPosix();
+
+// Sets an environment variable (unsets it when `value` is null) for the life of the
+// object, then restores it.
+class EnvironmentScope {
+public:
+    EnvironmentScope(const char* name, const char* value);
+    ~EnvironmentScope();
+    EnvironmentScope(const EnvironmentScope&) = delete;
+    EnvironmentScope& operator=(const EnvironmentScope&) = delete;
+
+private:
+    std::string name_;
+    bool had_;
+    std::string saved_;
+};
 
 // Sets the process's file-creation mask for the life of the object.
 class UmaskScope {
