@@ -7,6 +7,8 @@
 #   wine_init "$EMULATOR" my_test        # once; removes everything it made at exit
 #   xvfb_start
 #   scenario "happy path" happy_path      # runs a function with the failure bookkeeping
+#                                         # (only those whose name matches the extended
+#                                         # regular expression $AMBREL_SCENARIO, when set)
 #   wine_finish                           # prints the summary and exits 0 or 1
 #
 # A scenario function usually does: wine_new_prefix; copy the program onto C:; wine_start
@@ -516,6 +518,10 @@ fail() {
 }
 
 scenario() {
+  if [ -n "${AMBREL_SCENARIO:-}" ] && ! echo "$1" | grep -Eq -- "$AMBREL_SCENARIO"; then
+    echo "-- $WINE_NAME: $1 (skipped: not matched by AMBREL_SCENARIO)"
+    return 0
+  fi
   WINE_SCENARIO=$1
   shift
   local before=$FAILURES start=$SECONDS
