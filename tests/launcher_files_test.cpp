@@ -3,6 +3,7 @@
 // characters on composed paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,80 @@ TEST(LauncherCopy, AnyFailureKeepsTheOldFileAndLeavesNoTemporaryFile) {
     EXPECT_FALSE(c.host.HasFile(c.destination + ".tmp"));
 }
 
+// A file of the temporary file's name, whether the user's own or one left by a launcher that
+// was killed in the middle of a copy, is neither written nor deleted: the copy goes to the
+// next free name. A folder of that name is stepped over too.
+TEST(LauncherCopy, AFileOfTheTemporaryNameIsNeverTouched) {
+    for (bool folder : {false, true}) {
+        CopyCase c;
+        const std::string taken = c.destination + ".tmp";
+        if (folder) c.host.AddFolder(taken);
+        else c.host.AddFile(taken, "the user's own notes", FileTimes{1, 2, 3});
+        FakeLauncherHost::File kept = folder ? FakeLauncherHost::File{} : c.host.GetFile(taken);
+        EXPECT_TRUE(c.launcher.CopyFileKeepingTimes(c.source.c_str(), c.destination.c_str())) << folder;
+        EXPECT_EQ(c.host.GetFile(c.destination).content, std::string(200000, 'n'));
+        EXPECT_TRUE(SameTimes(c.host.GetFile(c.destination).times, CdTimes()));
+        if (folder) EXPECT_TRUE(c.host.HasFolder(taken));
+        else EXPECT_TRUE(c.host.GetFile(taken) == kept) << "the file of the temporary name is as it was";
+        EXPECT_FALSE(c.host.HasFile(c.destination + ".tmp1"));
+        EXPECT_NE(std::find(c.host.operations.begin(), c.host.operations.end(),
+                            "replace " + c.destination + ".tmp1 -> " + c.destination),
+                  c.host.operations.end());
+    }
+    // A copy that fails removes its own temporary file only.
+    CopyCase c;
+    const std::string taken = c.destination + ".tmp";
+    c.host.AddFile(taken, "the user's own notes", FileTimes{1, 2, 3});
+    FakeLauncherHost before = c.host;
+    c.host.fail_write_beyond[c.destination + ".tmp1"] = 100000;
+    EXPECT_FALSE(c.launcher.CopyFileKeepingTimes(c.source.c_str(), c.destination.c_str()));
+    EXPECT_TRUE(c.host.SameFilesAs(before)) << "the destination and the user's file are as they were";
+}
+
+TEST(LauncherCopy, TemporaryFilesLeftByKilledRunsAreSteppedOver) {
+    CopyCase c;
+    const std::string left[] = {".tmp", ".tmp1", ".tmp2", ".tmp3", ".tmp4", ".tmp5", ".tmp6", ".tmp7", ".tmp8"};
+    for (const std::string& suffix : left) c.host.AddFile(c.destination + suffix, std::string(65536, 'n'));
+    FakeLauncherHost before = c.host;
+    EXPECT_TRUE(c.launcher.CopyFileKeepingTimes(c.source.c_str(), c.destination.c_str()));
+    EXPECT_EQ(c.host.GetFile(c.destination).content, std::string(200000, 'n'));
+    for (const std::string& suffix : left)
+        EXPECT_TRUE(c.host.GetFile(c.destination + suffix) == before.GetFile(c.destination + suffix)) << suffix;
+    EXPECT_FALSE(c.host.HasFile(c.destination + ".tmp9"));
+
+    // With every name taken the copy is not made, and nothing changes.
+    CopyCase full;
+    for (const std::string& suffix : left) full.host.AddFile(full.destination + suffix, "left");
+    full.host.AddFile(full.destination + ".tmp9", "left");
+    FakeLauncherHost untouched = full.host;
+    EXPECT_FALSE(full.launcher.CopyFileKeepingTimes(full.source.c_str(), full.destination.c_str()));
+    EXPECT_TRUE(full.host.SameFilesAs(untouched));
+}
+
+// Windows can give a file that replaces another the replaced file's creation time; the
+// times are therefore set on the destination once more after the replacement.
+TEST(LauncherCopy, TheTimesAreSetOnTheDestinationAfterTheReplacement) {
+    CopyCase c;
+    c.host.tunnel_creation_time = true;
+    EXPECT_TRUE(c.launcher.CopyFileKeepingTimes(c.source.c_str(), c.destination.c_str()));
+    EXPECT_TRUE(SameTimes(c.host.GetFile(c.destination).times, CdTimes()))
+        << "creation " << c.host.GetFile(c.destination).times.creation;
+    ASSERT_GE(c.host.operations.size(), 2u);
+    EXPECT_EQ(c.host.operations[c.host.operations.size() - 2],
+              "replace " + c.destination + ".tmp -> " + c.destination);
+    EXPECT_EQ(c.host.operations.back(), "times " + c.destination);
+
+    // When the times cannot be set there, the new content is in place all the same (with
+    // the times set before the move), and the copy reports the failure.
+    CopyCase d;
+    d.host.tunnel_creation_time = true;
+    d.host.fail_set_times.insert(d.destination);
+    EXPECT_FALSE(d.launcher.CopyFileKeepingTimes(d.source.c_str(), d.destination.c_str()));
+    EXPECT_EQ(d.host.GetFile(d.destination).content, std::string(200000, 'n'));
+    EXPECT_EQ(d.host.GetFile(d.destination).times.last_write, CdTimes().last_write);
+    EXPECT_FALSE(d.host.HasFile(d.destination + ".tmp"));
+}
+
 TEST(LauncherShortcut, SevenLinesInTheGameFolderOfTheStartMenu) {
     Prepared p(kVersion10Date);
     p.host.AddFile(kShortcut, "an older shortcut");
@@ -192,7 +267,8 @@ TEST(LauncherLongPaths, PathsOver511CharactersAreNeverComposed) {
         EXPECT_STREQ(launcher.SavedCdPath, length == 490 ? "F:\\" : "..\\");
         EXPECT_EQ(host.operations.size(), length == 490 ? 1u : 0u);
     }
-    // The copy's temporary name adds 4 characters to its destination.
+    // The copy's temporary name adds 4 characters to its destination, 5 when the name
+    // with ".tmp" is taken.
     for (size_t length : {507u, 508u}) {
         CopyCase c;
         c.destination = FolderOfLength(length - 9) + "\\Engine.U";
@@ -200,6 +276,18 @@ TEST(LauncherLongPaths, PathsOver511CharactersAreNeverComposed) {
         c.host.AddFile(c.destination, "old contents", c.old_times);
         EXPECT_EQ(c.launcher.CopyFileKeepingTimes(c.source.c_str(), c.destination.c_str()), length == 507);
         if (length == 508) c.ExpectOldFileKept();
+    }
+    for (size_t length : {506u, 507u}) {
+        CopyCase c;
+        c.destination = FolderOfLength(length - 9) + "\\Engine.U";
+        c.host.AddFile(c.destination, "old contents", c.old_times);
+        c.host.AddFile(c.destination + ".tmp", "the user's");
+        EXPECT_EQ(c.launcher.CopyFileKeepingTimes(c.source.c_str(), c.destination.c_str()), length == 506) << length;
+        EXPECT_EQ(c.host.GetFile(c.destination + ".tmp").content, "the user's");
+        if (length == 507) {
+            EXPECT_EQ(c.host.GetFile(c.destination).content, "old contents");
+            EXPECT_TRUE(SameTimes(c.host.GetFile(c.destination).times, c.old_times));
+        }
     }
     // Both shortcut names have 38 characters.
     for (size_t length : {473u, 474u}) {

@@ -78,6 +78,9 @@ public:
     // when that fails.
     virtual std::unique_ptr<HostFile> OpenForReading(const char* path) = 0;
     virtual std::unique_ptr<HostFile> CreateForWriting(const char* path) = 0;
+    // Creates a file for writing that does not exist yet; null when anything (a file or a
+    // folder) has that name already, or the file cannot be created.
+    virtual std::unique_ptr<HostFile> CreateNewForWriting(const char* path) = 0;
     virtual bool DeleteFile(const char* path) = 0;
     virtual bool CreateFolder(const char* path) = 0;  // one level
     // Puts file `from` in the place of `to` in one step; fails, leaving both as they were,

@@ -9,6 +9,18 @@
 #undef DeleteFile
 #undef ReplaceFile
 
+// The launcher's portable constants are the values the Win32 calls use.
+static_assert(kButtonsOk == MB_OK, "MB_OK");
+static_assert(kButtonsOkCancel == MB_OKCANCEL, "MB_OKCANCEL");
+static_assert(kButtonsYesNo == MB_YESNO, "MB_YESNO");
+static_assert(kIconError == MB_ICONERROR, "MB_ICONERROR");
+static_assert(kIconExclamation == MB_ICONEXCLAMATION, "MB_ICONEXCLAMATION");
+static_assert(kAnswerOk == IDOK, "IDOK");
+static_assert(kAnswerCancel == IDCANCEL, "IDCANCEL");
+static_assert(kAnswerYes == IDYES, "IDYES");
+static_assert(kAnswerNo == IDNO, "IDNO");
+static_assert(kDriveCdRom == DRIVE_CDROM, "DRIVE_CDROM");
+
 namespace {
 
 // Closes a kernel handle when it goes out of scope.
@@ -153,6 +165,10 @@ public:
     std::unique_ptr<HostFile> CreateForWriting(const char* path) override {
         if (IsReadOnly(path)) return nullptr;
         return Open(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+
+    std::unique_ptr<HostFile> CreateNewForWriting(const char* path) override {
+        return Open(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
 
     bool DeleteFile(const char* path) override { return DeleteFileA(path) != 0; }

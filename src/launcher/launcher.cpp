@@ -21,8 +21,11 @@ const char kAlreadyCurrent[] =
 const char kCdTooNew[] =
     "This patch cannot patch from Brackwold version 1.2\nThis patch only patches from v1.0 to v1.3.";
 
-// The copy goes to this name beside the destination first.
-const char kTemporarySuffix[] = ".tmp";
+// The copy goes to a new file beside the destination first: its name with ".tmp", or, when
+// a file of the user's or one left by a launcher that was killed has that name, with
+// ".tmp1" to ".tmp9". Such a file is never written or deleted.
+const char* const kTemporarySuffixes[] = {".tmp", ".tmp1", ".tmp2", ".tmp3", ".tmp4",
+                                          ".tmp5", ".tmp6", ".tmp7", ".tmp8", ".tmp9"};
 constexpr size_t kCopyBlock = 65536;
 
 // Writes a + b into out; false, with out empty, when the result would not fit.
@@ -158,14 +161,25 @@ void Launcher::CopyFromCd(const char* entry) {
     if (CdPath(entry, source) && InstallPath(entry, destination)) CopyFileKeepingTimes(source, destination);
 }
 
+std::unique_ptr<HostFile> Launcher::CreateTemporaryBeside(const char* destination,
+                                                          char (&name)[kLauncherBuffer]) {
+    for (const char* suffix : kTemporarySuffixes) {
+        // The candidates only grow longer: once one does not fit, none does.
+        if (!ComposePath(name, destination, suffix)) return nullptr;
+        std::unique_ptr<HostFile> file = host_.CreateNewForWriting(name);
+        if (file) return file;
+    }
+    name[0] = '\0';
+    return nullptr;
+}
+
 bool Launcher::CopyFileKeepingTimes(const char* source, const char* destination) {
     FileTimes times;
     char temporary[kLauncherBuffer];
-    if (!host_.ReadFileTimes(source, &times) || !ComposePath(temporary, destination, kTemporarySuffix))
-        return false;
+    if (!host_.ReadFileTimes(source, &times)) return false;
     std::unique_ptr<HostFile> in = host_.OpenForReading(source);
     if (!in) return false;
-    std::unique_ptr<HostFile> out = host_.CreateForWriting(temporary);
+    std::unique_ptr<HostFile> out = CreateTemporaryBeside(destination, temporary);
     if (!out) return false;
     std::unique_ptr<char[]> block(new (std::nothrow) char[kCopyBlock]);
     bool copied = block != nullptr;
@@ -176,8 +190,11 @@ bool Launcher::CopyFileKeepingTimes(const char* source, const char* destination)
     }
     copied = out->Close() && copied;
     in.reset();
-    if (copied && host_.WriteFileTimes(temporary, times) && host_.ReplaceFile(temporary, destination))
-        return true;
+    if (copied && host_.WriteFileTimes(temporary, times) && host_.ReplaceFile(temporary, destination)) {
+        // Windows can give a file that takes another's place the creation time of the file
+        // it replaced (file-system tunnelling): the times are set on the destination again.
+        return host_.WriteFileTimes(destination, times);
+    }
     host_.DeleteFile(temporary);
     return false;
 }

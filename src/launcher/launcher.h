@@ -49,9 +49,13 @@ public:
     void DetectVersions();
     void DeleteGameIniFiles();
     void BringFilesFromCd();
-    // Copies source over destination with the source's three times, through a temporary
-    // file beside the destination; true when all of it was written. On failure the
-    // destination is as it was and the temporary file is gone.
+    // Copies source over destination with the source's three times, through a new
+    // temporary file beside the destination (the destination's name with ".tmp", or with
+    // ".tmp1" to ".tmp9" when that is taken; an existing file of such a name is never
+    // touched). True when all of it was written and the times are on the destination.
+    // A failure before the replacement leaves the destination as it was and removes the
+    // temporary file; should the times not take on the replaced destination, it holds the
+    // new content with the times set before the move, and the result is false.
     bool CopyFileKeepingTimes(const char* source, const char* destination);
     void WritePlayShortcut();
     void RunApplicator();
@@ -71,6 +75,9 @@ private:
     bool CdPath(const char* entry, char (&out)[kLauncherBuffer]) const;
     // Copies one table entry from the CD into the install folder.
     void CopyFromCd(const char* entry);
+    // Creates the copy's temporary file beside `destination` under the first free name of
+    // its candidates, and puts that name into `name`; null when none is free or fits.
+    std::unique_ptr<HostFile> CreateTemporaryBeside(const char* destination, char (&name)[kLauncherBuffer]);
 
     LauncherHost& host_;
 };

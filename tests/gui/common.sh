@@ -116,3 +116,33 @@ keep_screenshot() {
 same_text_ignoring_case() {
   [ "${2,,}" = "${3,,}" ] || fail "$1: \"$2\", expected \"$3\""
 }
+
+# browse_into NAME: in the open folder chooser, a double click on the folder NAME in its
+# folder list (".." is the parent); waits until the chooser shows the folder it opened.
+browse_into() {
+  local chooser="Change Target Folder" before item start=$SECONDS
+  before=$(control_text "$chooser" 1088)
+  item=$(list_items "$chooser" 1121 |
+    awk -F'\t' -v want="[${1,,}]" 'tolower($6) == want { print $2, $3, $4, $5; exit }')
+  if [ -z "$item" ]; then
+    fail "the folder chooser lists no folder \"$1\" in $before"
+    return 1
+  fi
+  set -- $item
+  xdotool mousemove $((($1 + $3) / 2)) $((($2 + $4) / 2)) click --repeat 2 --delay 100 1
+  while [ "$(control_text "$chooser" 1088)" = "$before" ]; do
+    if [ $((SECONDS - start)) -ge 30 ]; then
+      fail "the folder chooser stayed in $before after a double click"
+      return 1
+    fi
+    sleep 0.2
+  done
+}
+
+# choose_folder: OK in the folder chooser; waits until it has gone.
+choose_folder() {
+  local chooser
+  chooser=$(win_ids "Change Target Folder" | tail -n 1)
+  control_click "Change Target Folder" 1 || return 1
+  win_wait_gone "$chooser" 30
+}

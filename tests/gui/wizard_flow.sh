@@ -8,13 +8,104 @@
 . "$(dirname "$0")/common.sh" wizard_flow "$@"
 
 make_versions
-printf 'Maps and fixes for Brackwold.\nRead the notes after the upgrade.\n' >"$FIX/notes.txt"
+printf 'Maps and fixes for Brackwold.\nRead the notes\r\nafter the upgrade.\n' >"$FIX/notes.txt"
 build "$FIX/old" "$FIX/new" "$FIX/main.upg" --title "Brackwold 1.3 & Maps" --description-file "$FIX/notes.txt" \
   --error-policy 2
+# The builder writes CR LF line ends; a package from elsewhere may hold a bare LF. The first
+# line end of this one becomes LF and a blank (same length): page 1 must show every line
+# break as CR LF, and keep a CR LF as it is.
+perl -0777 -pi -e 's/Brackwold\.\r\nRead/Brackwold.\n Read/ or die "no description to change\n"' "$FIX/main.upg" || exit 1
+
+# ink_box FILE X Y W H R G B: "LEFT TOP RIGHT BOTTOM" (inclusive) of the pixels of exactly
+# that colour in the rectangle; nothing when there are none.
+ink_box() {
+  pixels "$1" "$2" "$3" "$4" "$5" | awk -v r="$6" -v g="$7" -v b="$8" '
+    $3 == r && $4 == g && $5 == b {
+      if (!n || $1 < l) l = $1; if (!n || $1 > rr) rr = $1
+      if (!n || $2 < t) t = $2; if (!n || $2 > bb) bb = $2; n++ }
+    END { if (n) print l, t, rr, bb }'
+}
+
+# maximised_backdrop_checks: the window is maximised and keeps its caption, so its client
+# area starts below the caption while the screen is 1024 x 768: rows worked out from the
+# screen's height (H = 769) and from the client's (H = client height + 1) differ by up to
+# 19 rows at the bottom. Band k starts at client row MulDiv(769, k, 256), colour
+# RGB(0, 0, 255 - k); the banner's white text and its black shadow 4 pixels right and down
+# are centred together on the screen's width; the side notices start at x = 22 and 44 and
+# are centred on the screen's height.
+maximised_backdrop_checks() {
+  local window cl ct cr cb zoomed
+  window=$(win_texts "Corvelle Ambrel" | awk -F'\t' '$1 == "window" { print; exit }')
+  read -r cl ct cr cb zoomed < <(echo "$window" | awk -F'\t' '{ print $6, $7, $8, $9, $11 }')
+  if [ "$zoomed" != 1 ] || [ "$ct" -le 0 ] || [ $((cb - ct)) -ge 768 ]; then
+    fail "the backdrop is not a maximised window with a caption (client area $cl,$ct-$cr,$cb, maximised: $zoomed)"
+    return 1
+  fi
+  shot backdrop_maximised
+  local column wrong="" k row
+  column=$(pixels "$LAST_SHOT" 1010 "$ct" 1 $((cb - ct)))
+  for ((k = 0; k < 256; k += 4)); do
+    row=$((ct + (769 * k + 128) / 256))
+    [ "$row" -lt "$cb" ] || break
+    [ "$(echo "$column" | awk -v y="$row" '$2 == y { print $3, $4, $5 }')" = "0 0 $((255 - k))" ] || wrong="$wrong $row"
+    if [ $k -gt 0 ]; then
+      [ "$(echo "$column" | awk -v y=$((row - 1)) '$2 == y { print $3, $4, $5 }')" = "0 0 $((259 - k))" ] ||
+        wrong="$wrong $((row - 1))"
+    fi
+  done
+  check "the bands start at the rows of the screen's height below the client's top $ct (wrong at rows:$wrong)" \
+    [ -z "$wrong" ]
+
+  local white black wl wt wr wb bl bt br bb
+  white=$(ink_box "$LAST_SHOT" "$cl" "$ct" $((cr - cl)) 120 255 255 255)
+  black=$(ink_box "$LAST_SHOT" "$cl" "$ct" $((cr - cl)) 120 0 0 0)
+  if [ -z "$white" ] || [ -z "$black" ]; then
+    fail "no banner in white with a black shadow below the caption (white: $white; black: $black)"
+  else
+    read -r wl wt wr wb <<<"$white"
+    read -r bl bt br bb <<<"$black"
+    check "the banner's shadow lies 4 pixels right and down (white $white, black $black)" \
+      [ $((br - wr)) -eq 4 -a $((bb - wb)) -eq 4 ]
+    # Twice the centre of text and shadow together against the screen's width plus 1.
+    check "the banner is centred on the screen's width (ink from $wl to $br)" \
+      [ $((wl + br - 2 * cl - 1025)) -ge -2 -a $((wl + br - 2 * cl - 1025)) -le 2 ]
+    check "the banner is drawn from client row 18 (ink from client row $((wt - ct)) to $((bb - ct)))" \
+      [ $((wt - ct)) -ge 18 -a $((bb - ct)) -le 70 ]
+  fi
+
+  # The notices: two runs of columns holding white, each centred on row 384.5 of the client.
+  local runs
+  # Runs of columns holding white, a gap of up to 3 columns inside a run (descenders).
+  runs=$(pixels "$LAST_SHOT" "$cl" "$ct" 100 $((cb - ct)) | awk -v cl="$cl" -v ct="$ct" '
+    $3 == 255 && $4 == 255 && $5 == 255 {
+      x = $1 - cl; y = $2 - ct; seen[x] = 1
+      if (!(x in top) || y < top[x]) top[x] = y; if (y > bottom[x]) bottom[x] = y }
+    END {
+      n = 0
+      for (x = 0; x < 100; x++) {
+        if (!(x in seen)) continue
+        if (n && x - last <= 4) { if (top[x] < t[n]) t[n] = top[x]; if (bottom[x] > b[n]) b[n] = bottom[x] }
+        else { n++; first[n] = x; t[n] = top[x]; b[n] = bottom[x] }
+        last = x; end[n] = x
+      }
+      for (i = 1; i <= n; i++) print first[i], end[i], t[i], b[i] }')
+  local count x0 x1 y0 y1 n=0
+  count=$(echo "$runs" | grep -c .)
+  check "the side notices are two lines of white text ($count runs of columns: $(echo $runs))" [ "$count" -eq 2 ]
+  for x in 22 44; do
+    n=$((n + 1))
+    read -r x0 x1 y0 y1 < <(echo "$runs" | sed -n "${n}p")
+    [ -n "${x0:-}" ] || continue
+    check "side notice $n starts at x = $x (its ink: columns $x0-$x1)" [ "$x0" -ge "$x" -a "$x0" -le $((x + 3)) ]
+    check "side notice $n is centred on the screen's height (its ink: client rows $y0-$y1)" \
+      [ $((y0 + y1 - 769)) -ge -4 -a $((y0 + y1 - 769)) -le 4 ]
+  done
+}
 
 # backdrop_checks: the gradient's 64 bands follow the screen's height (not the window's),
 # and the banner and both side notices are drawn in white.
 backdrop_checks() {
+  maximised_backdrop_checks
   local l t r b
   read -r l t r b < <(win_client "Corvelle Ambrel")
   shot backdrop
@@ -67,7 +158,7 @@ happy_path() {
   sleep 0.3
   check "page 1 shows the title with its & as written" [ "$(control_text Ambrel 101)" = "Brackwold 1.3 & Maps" ]
   check "page 1 shows the description line by line" \
-    [ "$(control_text Ambrel 102)" = 'Maps and fixes for Brackwold.\nRead the notes after the upgrade.\n' ]
+    [ "$(control_text Ambrel 102)" = 'Maps and fixes for Brackwold.\r\n Read the notes\r\nafter the upgrade.\r\n' ]
   check "Back is disabled on page 1" [ "$(control_text Ambrel 300 3)" = 0 ]
   shot page1
   keep_screenshot backdrop-page1

@@ -2,10 +2,13 @@
 # End-to-end tests of brackpatch.exe under Wine, by the installed version and the CD's:
 # version 1.0 upgraded through the real applicator (then refused as already 1.3), version
 # 1.1 with the restored files, and a CD of version 1.2.
+# The dates are UTC dates: every main game file is dated late in the evening (UTC) or early
+# in the morning, so that in a zone east of UTC its local date is another day. The tests
+# run in UTC and again in Asia/Tokyo (UTC+9), where 2 November 23:30 UTC is 3 November.
 # Usage: versions.sh BRACKPATCH PROBE AMBREL32 EMULATOR NATIVE_AMBREL
 set -u
 . "$(dirname "$0")/support.bash"
-launcher_init launcher_versions "$@" || exit 1
+launcher_init "launcher_versions (TZ=${TZ:-unset})" "$@" || exit 1
 
 ALREADY_13='Your installed version of brackwold is already v1.3\nThis patch patches from v1.0 to v1.3\nYou do not need this patch.'
 CD_12='This patch cannot patch from Brackwold version 1.2\nThis patch only patches from v1.0 to v1.3.'
@@ -24,7 +27,8 @@ make_package() {
   printf 'version 1.3 engine\n' >"$new/system/Engine.U"
   printf 'Wyrmdeep of 1.3\n' >"$new/Maps/Wyrmdeep.bkm"
   printf 'new in 1.3\n' >"$new/system/Brackwold13.int"
-  touch -d '2000-03-08 12:00:00' "$new/system/Brackwold.U" "$new/system/Engine.U" "$new/Maps/Wyrmdeep.bkm" \
+  # 9 March in Tokyo.
+  touch -d '2000-03-08 23:30:00 UTC' "$new/system/Brackwold.U" "$new/system/Engine.U" "$new/Maps/Wyrmdeep.bkm" \
     "$new/system/Brackwold13.int"
   cd_retime
   "$NATIVE_AMBREL" build "$old" "$new" -o "$PATCH/ambrel32.upg" --compress --title "Brackwold 1.3" \
@@ -34,7 +38,8 @@ make_package() {
 upgrade_10() {
   [ -f "$APPLICATOR" ] || { fail "ambrel32.exe was not built"; return 1; }
   [ -x "$NATIVE_AMBREL" ] || { fail "no native ambrel to build the package with"; return 1; }
-  game_machine '1998-11-02 12:00:00 UTC' '1998-10-30 12:00:00 UTC' REAL
+  # 3 November in Tokyo.
+  game_machine '1998-11-02 23:30:00 UTC' '1998-10-30 12:00:00 UTC' REAL
   local programs
   programs=$(programs_folder)
   mkdir -p "$programs/Brackwold"
@@ -91,9 +96,15 @@ upgrade_10() {
   check "a refusal changes nothing" [ "$(tree_state "$GAME"; tree_state "$programs")" = "$before" ]
 }
 
+# The main game file is dated 1 November (UTC; 2 November in Tokyo). The user keeps a file
+# named like the copy's temporary file beside Engine.U: it is neither written nor deleted.
 restore_11() {
-  game_machine '1999-06-17 12:00:00 UTC' '1998-10-30 12:00:00 UTC' STANDIN
+  game_machine '1998-11-01 20:00:00 UTC' '1998-10-30 12:00:00 UTC' STANDIN
   rm "$GAME/system/Brackwoldai.U"
+  printf "the user's own notes\n" >"$GAME/system/Engine.U.tmp"
+  touch -d '1999-01-05 10:00:00 UTC' "$GAME/system/Engine.U.tmp"
+  local own
+  own=$(tree_state "$GAME/system" | grep 'Engine.U.tmp')
   local programs
   programs=$(programs_folder)
   mkdir -p "$programs/Brackwold"
@@ -108,6 +119,9 @@ restore_11() {
   expect_from_cd system/Brackwold.U system/Brackwold.U "$main_date $main_date"
   expect_from_cd system/Brackwoldai.U system/Brackwoldai.U
   expect_from_cd system/Engine.U system/Engine.U
+  check "the user's Engine.U.tmp is as it was" [ "$(tree_state "$GAME/system" | grep 'Engine.U.tmp')" = "$own" ]
+  check "no temporary file of the copies is left" \
+    [ -z "$(find "$GAME" \( -iname '*.tmp' -o -iname '*.tmp[0-9]' \) ! -path '*/system/Engine.U.tmp')" ]
   expect_from_cd Maps/Thornwick.bkm Maps/Thornwick.bkm
   expect_from_cd Maps/Ashfen.bkm Maps/Ashfen.bkm
   expect_from_cd Maps/Wyrmdeep.bkm Maps/Wyrmdeep.bkm
@@ -120,6 +134,7 @@ restore_11() {
   expect_ini_restored 'E:\Brackwold\'
 }
 
+# The CD's main game file is dated 24 November (UTC; 25 November in Tokyo).
 cd_of_12() {
   game_machine '1998-11-02 12:00:00 UTC' '1999-11-24 23:30:00 UTC' STANDIN
   local before

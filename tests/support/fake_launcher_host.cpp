@@ -195,6 +195,17 @@ std::unique_ptr<HostFile> FakeLauncherHost::OpenForReading(const char* path) {
 
 std::unique_ptr<HostFile> FakeLauncherHost::CreateForWriting(const char* path) {
     operations.push_back(std::string("create ") + path);
+    return Create(path);
+}
+
+std::unique_ptr<HostFile> FakeLauncherHost::CreateNewForWriting(const char* path) {
+    operations.push_back(std::string("create-new ") + path);
+    std::string folded = Fold(path);
+    if (files.count(folded) || folders.count(folded)) return nullptr;
+    return Create(path);
+}
+
+std::unique_ptr<HostFile> FakeLauncherHost::Create(const char* path) {
     std::string folded = Fold(path);
     auto it = files.find(folded);
     bool parent_missing = !ParentOf(folded).empty() && !folders.count(ParentOf(folded));
@@ -228,6 +239,7 @@ bool FakeLauncherHost::ReplaceFile(const char* from, const char* to) {
     auto target = files.find(Fold(to));
     if (source == files.end() || (target != files.end() && target->second.read_only)) return false;
     File moved = source->second;
+    if (tunnel_creation_time && target != files.end()) moved.times.creation = target->second.times.creation;
     files.erase(source);
     files[Fold(to)] = moved;
     return true;

@@ -64,6 +64,7 @@ public:
     bool WriteFileTimes(const char* path, const FileTimes& times) override;
     std::unique_ptr<HostFile> OpenForReading(const char* path) override;
     std::unique_ptr<HostFile> CreateForWriting(const char* path) override;
+    std::unique_ptr<HostFile> CreateNewForWriting(const char* path) override;
     bool DeleteFile(const char* path) override;
     bool CreateFolder(const char* path) override;
     bool ReplaceFile(const char* from, const char* to) override;
@@ -87,11 +88,19 @@ public:
     std::set<std::string> fail_set_times;
     std::set<std::string> fail_close;
     std::set<std::string> locked;              // cannot be opened at all
+    // As Windows may do (file-system tunnelling): a file that replaces another takes the
+    // creation time of the file it replaced.
+    bool tunnel_creation_time = false;
 
     std::map<std::string, File> files;         // by folded path
     std::set<std::string> folders;             // folded paths
     std::map<char, int> drives;
     std::map<std::string, std::string> registry;  // folded "root|key|value" -> data
+
+private:
+    // Creates (truncates) the file for writing, unless its folder is missing, a folder has
+    // its name, or it is locked or read-only.
+    std::unique_ptr<HostFile> Create(const char* path);
 };
 
 // A FILETIME count for a moment in UTC.

@@ -7,6 +7,8 @@
 #   wine_init "$EMULATOR" my_test        # once; removes everything it made at exit
 #   xvfb_start
 #   scenario "happy path" happy_path      # runs a function with the failure bookkeeping
+#                                         # (only those whose name matches the extended
+#                                         # regular expression $AMBREL_SCENARIO, when set)
 #   wine_finish                           # prints the summary and exits 0 or 1
 #
 # A scenario function usually does: wine_new_prefix; copy the program onto C:; wine_start
@@ -35,16 +37,18 @@
 #                                itself (X11 "Managed"=N: no window manager is needed) and
 #                                whose Z: drive (the host's root) and links into the host
 #                                (the user folders) are removed, so nothing can walk the
-#                                host's file system. Wine's own fonts are installed into it.
-#                                About a quarter second.
+#                                host's file system. Wine's own fonts are installed into it,
+#                                and Wine's relay trace is limited to MessageBoxA and
+#                                ExtTextOutA (see msgbox_calls, drawn_texts). About a quarter
+#                                second.
 #   wine_c 'C:\a\b'              prints the host path of a path on C: of the current prefix
 #   wine_windows_dir             prints the prefix's Windows folder as Windows spells it
 #   xvfb_start [WxH]             starts Xvfb on a free display (default 1024x768, 24 bits)
 #                                and exports DISPLAY; xvfb_stop ends it (also at exit)
 #   wine_start 'C:\dir\prog.exe' [ARGS...]
 #                                starts the program in the background in its own folder with
-#                                WINEDEBUG=-all,trace+msgbox,err+winediag (plus $WINE_TRACE, e.g.
-#                                "trace+dialog"); its stderr goes to WINE_LOG
+#                                WINEDEBUG=-all,trace+msgbox,err+winediag,+relay (plus
+#                                $WINE_TRACE, e.g. "trace+dialog"); its stderr goes to WINE_LOG
 #   wine_wait_exit [SECONDS]     waits for the program started last (default 30 s); returns
 #                                its exit code, 124 on timeout (reported as a failure)
 #   wine_stop                    ends every process of the current prefix (wineserver -k)
@@ -64,9 +68,16 @@
 #   win_click ID X Y             clicks at (X, Y) relative to the window's top-left corner
 #   win_geometry ID              prints "X Y WIDTH HEIGHT" of the window on the screen
 #   win_texts CAPTION            what the visible windows with that caption show (win_peek
-#                                texts): per window "window L T R B CL CT CR CB ENABLED", then per
-#                                control "ID CLASS ENABLED VISIBLE L T R B TEXT", tab-separated,
-#                                rectangles on the screen, line breaks as \n
+#                                texts): per window "window L T R B CL CT CR CB ENABLED
+#                                MAXIMISED HANDLE", then per control "ID CLASS ENABLED VISIBLE L
+#                                T R B TEXT", tab-separated, rectangles on the screen, a CR as
+#                                \r and a LF as \n
+#   win_handle CAPTION [ID]      the handle (hex, no leading zeros) of the topmost visible window
+#                                with that caption (that holds control ID, when given)
+#   win_move HANDLE X Y          moves that window's top-left corner to (X, Y) on the screen
+#   win_redraw HANDLE            invalidates that window, background and controls included,
+#                                so that its program paints it again
+#   list_items CAPTION ID        the items of list box ID in that window: "INDEX L T R B TEXT"
 #   control_text CAPTION ID [FIELD]
 #                                one field (default 9, the text; 3 enabled, 5-8 the rectangle)
 #                                of control ID in the topmost window with that caption
@@ -84,6 +95,12 @@
 #   msgbox_texts                 prints the texts of every message box the program started
 #                                last has shown, one per line (line breaks as the two
 #                                characters \n, everything else as written)
+#   msgbox_calls                 prints one line "OWNER FLAGS CAPTION" (tab-separated; owner
+#                                window handle and the MB_* flags in hex without leading zeros)
+#                                for every MessageBoxA call of the program started last, in the
+#                                order of msgbox_texts
+#   drawn_texts                  prints every text the program started last drew with
+#                                ExtTextOutA, one per line, in order
 #   expect_msgbox CAPTION TEXT [SECONDS]
 #                                waits for a new box with that caption and checks that the
 #                                last box text is TEXT; sets WIN (returns 1 when no box came)
@@ -116,7 +133,7 @@ WINE_PID=""
 WINE_LOG=""
 XVFB_PID=""
 WINE_NAME="wine test"
-WINE_TEMPLATE_RECIPE=2  # raise when the template is made differently, so old caches are not used
+WINE_TEMPLATE_RECIPE=3  # raise when the template is made differently, so old caches are not used
 
 wine_init() {
   EMULATOR=$1
@@ -157,6 +174,10 @@ _wine_template() {
       # Wine draws the frames and captions itself: the screenshots look like Windows and
       # the windows need no window manager.
       "$EMULATOR" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+      # The relay trace (always on in wine_start) shows only these calls, with their
+      # arguments: the owner and flags of message boxes, the texts a program draws itself.
+      "$EMULATOR" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+        /d 'user32.MessageBoxA;gdi32.ExtTextOutA' /f >/dev/null 2>&1
       "$WINESERVER" -w
       # Wine's own fonts (Debian: fonts-wine) where every Wine finds them: the caption
       # buttons need Marlett, the dialogs MS Sans Serif.
@@ -243,7 +264,7 @@ _wine_launch() {
   WINE_LOG=$(mktemp "$WINE_WORK/stderr.XXXX")
   (
     cd "$(wine_c "$folder")" || exit 1
-    WINEDEBUG="-all,trace+msgbox,err+winediag${WINE_TRACE:+,$WINE_TRACE}" exec "$EMULATOR" "${WINE_ARGS[@]}"
+    WINEDEBUG="-all,trace+msgbox,err+winediag,+relay${WINE_TRACE:+,$WINE_TRACE}" exec "$EMULATOR" "${WINE_ARGS[@]}"
   ) </dev/null >/dev/null 2>"$WINE_LOG" &
   WINE_PID=$!
 }
@@ -399,6 +420,18 @@ control_click() {
   xdotool mousemove $((($1 + $3) / 2)) $((($2 + $4) / 2)) click 1
 }
 
+win_handle() {
+  win_texts "$1" | awk -F'\t' -v id="${2:-}" '
+    $1 == "window" { handle = $12; if (id == "") { print handle; exit } }
+    $1 != "window" && $1 == id { print handle; exit }' | sed 's/^0*\(.\)/\1/'
+}
+
+win_move() { _peek move "$@" >/dev/null; }
+
+win_redraw() { _peek redraw "$1" >/dev/null; }
+
+list_items() { _peek items "$1" "$2"; }
+
 win_client() { win_texts "$1" | awk -F'\t' '$1 == "window" { print $6, $7, $8, $9; exit }'; }
 
 win_cover() { _peek cover "$1" >/dev/null; }
@@ -424,6 +457,21 @@ msgbox_texts() {
   # Wine writes the text escaped: \\ for a backslash, \" for a quote, \n for a line break.
   sed -n 's/.*trace:msgbox:MSGBOX_OnInit L"\(.*\)"$/\1/p' "$WINE_LOG" |
     sed 's/\\\\/\x01/g; s/\\"/"/g; s/\x01/\\/g'
+}
+
+msgbox_calls() {
+  [ -n "$WINE_LOG" ] || return 0
+  # Relay: Call user32.MessageBoxA(OWNER,PTR "TEXT",PTR "CAPTION",FLAGS) ret=...
+  sed -n 's/.*:Call user32\.MessageBoxA(\([0-9a-fA-F]*\),.*,[0-9a-fA-F]* "\(.*\)",\([0-9a-fA-F]*\)) ret=.*/\1 \3 \2/p' \
+    "$WINE_LOG" | while read -r owner flags caption; do
+    printf '%x\t%x\t%s\n' "$((16#$owner))" "$((16#$flags))" "$caption"
+  done
+}
+
+drawn_texts() {
+  [ -n "$WINE_LOG" ] || return 0
+  # Relay: Call gdi32.ExtTextOutA(DC,X,Y,OPTIONS,RECT,PTR "TEXT",COUNT,DX) ret=...
+  sed -n 's/.*:Call gdi32\.ExtTextOutA([0-9a-fA-F,]*[0-9a-fA-F]* "\(.*\)",[0-9a-fA-F]*,[0-9a-fA-F]*) ret=.*/\1/p' "$WINE_LOG"
 }
 
 expect_msgbox() {
@@ -470,6 +518,10 @@ fail() {
 }
 
 scenario() {
+  if [ -n "${AMBREL_SCENARIO:-}" ] && ! echo "$1" | grep -Eq -- "$AMBREL_SCENARIO"; then
+    echo "-- $WINE_NAME: $1 (skipped: not matched by AMBREL_SCENARIO)"
+    return 0
+  fi
   WINE_SCENARIO=$1
   shift
   local before=$FAILURES start=$SECONDS
