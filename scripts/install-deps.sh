@@ -4,8 +4,10 @@
 # `--win64` installs the x86_64 cross compiler that the 64-bit Windows test flavour needs.
 set -euo pipefail
 
-native=(cmake make g++ pkg-config libgtest-dev googletest zlib1g-dev libcli11-dev nlohmann-json3-dev libdivsufsort-dev libdeflate-dev tzdata libgcrypt20-dev minisign python3)
-windows=(g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev wine wine32:i386 wine64 fonts-wine xvfb xdotool imagemagick)
+native=(cmake make g++ pkg-config libgtest-dev googletest zlib1g-dev libcli11-dev nlohmann-json3-dev libdivsufsort-dev libdeflate-dev tzdata
+        libgcrypt20-dev minisign python3 help2man mandoc man-db lintian dpkg-dev file bash-completion)
+windows=(g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev wine wine32:i386 wine64 fonts-wine xvfb xdotool imagemagick unzip
+         binutils-mingw-w64-i686)
 win64=(g++-mingw-w64-x86-64 libz-mingw-w64-dev libgcrypt-mingw-w64-dev wine64 fonts-wine xvfb xdotool imagemagick)
 bench=(xdelta3 bsdiff zstd time bc python3)
 # The fuzz targets of the test command need clang's libFuzzer and sanitizer runtimes.

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "ambrel_version.h"
 
 int main(int argc, char** argv) {
     CLI::App app{
@@ -13,7 +14,7 @@ int main(int argc, char** argv) {
         "temporary folder and verified before they replace the old ones."};
     app.name("ambrel");
     app.require_subcommand(1);
-    app.set_version_flag("--version", "ambrel 2.5");
+    app.set_version_flag("--version", "ambrel " AMBREL_VERSION);
     int exit_code = 0;
     AddInfoCommand(app, exit_code);
     AddIdentityCommand(app, exit_code);
