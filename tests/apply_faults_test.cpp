@@ -200,7 +200,14 @@ TEST(CommitDurability, EveryChangedFolderIsSynced) {
     plan.Add("c.txt", ToBytes("c"));
     plan.Write(root / "p.upg");
     auto package = OpenForApply(root / "p.upg", target);
+    // Where the system can sync a whole file system, the new files take one such call
+    // before the commit; elsewhere each move syncs its own file, which this does not count.
+    os::PrivateFolder probe;
+    std::string why;
+    ASSERT_TRUE(probe.Open((root / "probe").c_str(), &why)) << why;
+    const uint32_t whole = probe.SyncFileSystem() ? 1 : 0;
+    probe.Remove();
     os::InjectFault(os::FaultKind::kFlush, 0);  // counts only
     EXPECT_EQ(ApplyPackage(*package, nullptr), kApplyDone);
-    EXPECT_EQ(os::FaultCalls(os::FaultKind::kFlush), 3u) << "the target folder, a and a\\b";
+    EXPECT_EQ(os::FaultCalls(os::FaultKind::kFlush), 3u + whole) << "the target folder, a and a\\b";
 }

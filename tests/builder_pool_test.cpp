@@ -159,3 +159,33 @@ TEST(BuilderPool, NoTasksAndMoreThreadsThanTasks) {
     EXPECT_TRUE(pool.Run({5, 5}, task, deliver));  // the same pool again
     EXPECT_EQ(ran.load(), 2);
 }
+
+// With N threads N tasks run at once all the way through: the calling thread, while it
+// waits for a result, runs later tasks itself instead of leaving them to the workers.
+TEST(BuilderPool, EveryThreadKeepsWorking) {
+    for (const int threads : {2, 3}) {
+        SCOPED_TRACE(threads);
+        WorkerPool pool(threads, 1000);
+        std::atomic<int> running{0};
+        std::atomic<int> alone{0};  // tasks that never saw threads tasks running
+        std::vector<uint64_t> estimates(4 * threads, 1);
+        const bool ok = pool.Run(
+            estimates,
+            [&](size_t, bool) -> uint64_t {
+                ++running;
+                bool met = false;
+                for (int wait = 0; wait < 200 && !met; ++wait) {
+                    met = running.load() >= threads;
+                    if (!met) Sleep(5);
+                }
+                if (!met) ++alone;
+                Sleep(20);  // stay, so that those still looking meet this one
+                --running;
+                return 0;
+            },
+            [](size_t) { return true; });
+        EXPECT_TRUE(ok);
+        // The last tasks of a run may have nobody left to meet.
+        EXPECT_LE(alone.load(), threads - 1);
+    }
+}

@@ -114,6 +114,13 @@ public:
             break;
         }
         case K::kSyncFolder: folders_[e.path].durable = folders_[e.path].now; break;
+        case K::kSyncAll:
+            for (auto& [path, folder] : folders_) folder.durable = folder.now;
+            for (auto& [id, file] : files_) {
+                file.durable = file.now;
+                file.time_durable = file.time_now;
+            }
+            break;
         }
     }
 

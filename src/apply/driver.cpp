@@ -328,6 +328,9 @@ void CommitAll(Run& run) {
     SetItem(package, kItemBar, " ");
     SetItem(package, kItemButton, "----");
     Refresh(package);
+    // Every new version reaches the disk before the first old file is replaced: in one wait
+    // where the system allows it.
+    run.temps.SyncAll();
     const int count = static_cast<int>(package.entries.size());
     for (int i = 0; i < count; ++i) {
         if (package.entries[static_cast<size_t>(i)].state != kStateProceed) continue;

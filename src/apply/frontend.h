@@ -3,6 +3,8 @@
 // boxes and the message pump. The Win32 dialogs, the console and the tests implement it.
 #pragma once
 
+#include <cstdint>
+
 // Items of the progress display, numbered as the controls of the progress dialog.
 enum ProgressItem : int {
     kItemButton = 2,        // cancel button text
@@ -32,4 +34,8 @@ public:
     virtual void Inform(const char* caption, const char* text) = 0;
     // Whether each change of the percentage is followed by a short responsive pause.
     virtual bool WantsPacing() const { return true; }
+    // How many bytes the rebuild moves between two steps of the progress and two cancel
+    // polls: 256 for a window that must stay responsive while it pumps its messages;
+    // front ends without a message queue move larger blocks for speed.
+    virtual uint32_t RebuildChunk() const { return 256; }
 };

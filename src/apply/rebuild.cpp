@@ -1,7 +1,11 @@
 // The rebuild-script interpreter: builds a new file version from literal bytes of the
-// package and byte ranges of the old file, 256 bytes at a time, advancing the progress
-// percentage and polling for cancel after every chunk.
+// package and byte ranges of the old file, a chunk at a time (256 bytes for a window that
+// pumps its messages), advancing the progress percentage and polling for cancel after
+// every chunk.
 #include "apply/rebuild.h"
+
+#include <memory>
+#include <new>
 
 #include "apply/frontend.h"
 #include "apply/progress.h"
@@ -11,20 +15,38 @@
 
 namespace {
 
-constexpr uint32_t kChunk = 256;
+// The chunk without a front end: nobody waits for a cancel poll.
+constexpr uint32_t kQuietChunk = 64 * 1024;
+
+// Where the chunks of one rebuild pass through, of the front end's chunk size.
+struct ChunkBuffer {
+    explicit ChunkBuffer(uint32_t n)
+        : size(n < 256 ? 256 : n > (1u << 20) ? 1u << 20 : n), bytes(new (std::nothrow) uint8_t[size]) {
+        if (!bytes) {  // the smallest chunk always has room on the stack
+            size = sizeof fallback;
+            data = fallback;
+        } else {
+            data = bytes.get();
+        }
+    }
+    uint32_t size;
+    std::unique_ptr<uint8_t[]> bytes;
+    uint8_t fallback[256];
+    uint8_t* data;
+};
 
 // Moves `count` bytes from `source` to `*output` in chunks, advancing the progress after
 // each. Stops moving at a short read (the source has nothing more) or when there is nothing
 // to move (no source, or a copy for an entry whose output is gone); the rest of the count
 // then only advances the progress. `*output` becomes null once writing would pass `limit`.
 // Returns false when PollCancel asked to stop.
-bool MoveBytes(UpgradePackage& package, TCVLStream* source, bool is_literal, uint32_t count, TCVLStream** output,
-               uint32_t* written, uint32_t limit) {
-    uint8_t chunk_buffer[kChunk];
+bool MoveBytes(UpgradePackage& package, ChunkBuffer& buffer, TCVLStream* source, bool is_literal, uint32_t count,
+               TCVLStream** output, uint32_t* written, uint32_t limit) {
+    uint8_t* chunk_buffer = buffer.data;
     while (count != 0) {
         const bool useful = source != nullptr && (is_literal || *output != nullptr);
         if (!useful) break;
-        const uint32_t chunk = count < kChunk ? count : kChunk;
+        const uint32_t chunk = count < buffer.size ? count : buffer.size;
         const uint32_t got = source->Read(chunk_buffer, chunk);
         if (*output != nullptr && got != 0) {
             if (got > limit - *written) {
@@ -55,6 +77,7 @@ bool MoveBytes(UpgradePackage& package, TCVLStream* source, bool is_literal, uin
 // Progress advances by the full count either way.
 int ReconstructFile(UpgradePackage& package, TCVLStream* old_file, TCVLStream* output, uint32_t output_limit) {
     TCVLStream& script = *package.stream;
+    ChunkBuffer buffer(package.frontend != nullptr ? package.frontend->RebuildChunk() : kQuietChunk);
     UpdateProgress(package);
     uint32_t base = 0;
     uint32_t written = 0;
@@ -103,7 +126,7 @@ int ReconstructFile(UpgradePackage& package, TCVLStream* old_file, TCVLStream* o
         }
         const bool is_literal = source == &script;
         if (position != kNoSeek && source != nullptr && output != nullptr) source->Seek(position);
-        if (!MoveBytes(package, source, is_literal, count, &output, &written, output_limit)) return 1;
+        if (!MoveBytes(package, buffer, source, is_literal, count, &output, &written, output_limit)) return 1;
     }
 }
 

@@ -39,6 +39,8 @@ std::string TemporaryFiles::Name(size_t index) {
 bool TemporaryFiles::Open(const char* path, std::string* why) {
     const uint32_t limit = os::RaiseOpenFileLimit();
     budget_ = limit > 2 * kReservedHandles ? limit - kReservedHandles : limit / 2;
+    // A folder an interrupted run left may hold files of any entry.
+    leftovers_ = os::GetAttributes(path) != os::kInvalidAttributes;
     return folder_.Open(path, why);
 }
 
@@ -48,14 +50,16 @@ bool TemporaryFiles::Create(size_t index, TCVLFStream* stream) {
     if (held.handle != os::kInvalidHandle) --open_;
     held = Held();
     const os::FileHandle handle = folder_.CreateFile(Name(index).c_str());
+    held.made = handle != os::kInvalidHandle;
     stream->Adopt(handle, TCVLFStream::ModeReadWrite);
-    return handle != os::kInvalidHandle;
+    return held.made;
 }
 
 void TemporaryFiles::Keep(size_t index, TCVLFStream* stream) {
     Held& held = files_[index];
     held.handle = stream->Release();
     if (held.handle == os::kInvalidHandle) return;
+    os::StartWriteback(held.handle);  // the wait before the commit is then shorter
     if (open_ < budget_) {
         ++open_;
         return;
@@ -71,8 +75,14 @@ void TemporaryFiles::Delete(size_t index) {
         os::CloseFile(held.handle);
         --open_;
     }
+    const bool made = held.made;
     held = Held();
-    folder_.DeleteFile(Name(index).c_str());
+    if (made || leftovers_) folder_.DeleteFile(Name(index).c_str());
+}
+
+bool TemporaryFiles::SyncAll() {
+    synced_ = folder_.SyncFileSystem();
+    return synced_;
 }
 
 os::PrivateFolder::MoveResult TemporaryFiles::MoveInto(size_t index, const char* destination,
@@ -88,12 +98,16 @@ os::PrivateFolder::MoveResult TemporaryFiles::MoveInto(size_t index, const char*
         if (handle != os::kInvalidHandle && (!os::GetFileState(handle, &now) || !os::SameUnchangedFile(now, held.state))) {
             os::CloseFile(handle);
             held = Held();
+            held.made = true;
             return os::PrivateFolder::kNotHeldFile;
         }
     }
     held = Held();
-    if (handle == os::kInvalidHandle) return os::PrivateFolder::kNotMoved;
-    return folder_.MoveInto(Name(index).c_str(), handle, destination, expected);
+    const os::PrivateFolder::MoveResult result =
+        handle == os::kInvalidHandle ? os::PrivateFolder::kNotMoved
+                                     : folder_.MoveInto(Name(index).c_str(), handle, destination, expected, synced_);
+    held.made = result != os::PrivateFolder::kMoved;  // what stays there is deleted at the end, unless kept
+    return result;
 }
 
 void TemporaryFiles::CleanUp(const std::vector<bool>& kept) {

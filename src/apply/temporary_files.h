@@ -35,6 +35,10 @@ public:
     void Keep(size_t index, TCVLFStream* stream);
     // Closes and deletes the temporary file of entry `index`.
     void Delete(size_t index);
+    // Makes every kept file durable before the commit replaces the first old file, in one
+    // wait for the whole file system where the system allows it. False where it does not,
+    // or that failed: each move then syncs its own file first, as MoveInto does.
+    bool SyncAll();
     // Moves entry `index`'s file into the place of `destination`, which must still be as
     // `expected` (os::PrivateFolder::MoveInto). Unless moved, the file stays in the
     // temporary folder; kNotHeldFile says that what stays there is not the verified file.
@@ -49,6 +53,7 @@ public:
 private:
     struct Held {
         os::FileHandle handle = os::kInvalidHandle;
+        bool made = false;    // this run created the file, and it is still in the folder
         bool closed = false;  // verified and closed for lack of handles: `state` tells it
         os::FileState state;
     };
@@ -56,4 +61,6 @@ private:
     std::vector<Held> files_;
     size_t open_ = 0;    // handles held now
     size_t budget_ = 0;  // handles that may be held
+    bool leftovers_ = false;  // the folder was there before: delete every entry's name
+    bool synced_ = false;     // SyncAll made every kept file durable
 };

@@ -41,6 +41,7 @@ public:
     }
     void Inform(const char* caption, const char* text) override { notices.push_back(std::string(caption) + ": " + text); }
     bool WantsPacing() const override { return false; }
+    uint32_t RebuildChunk() const override { return 64 * 1024; }
 
     std::vector<std::string> questions;
     std::vector<std::string> notices;

@@ -26,7 +26,7 @@ bool WorkerPool::Run(const std::vector<uint64_t>& estimates, const Task& task, c
         // The workers start once the first task is claimed here, so that it runs in turn.
         if (i == 0) StartWorkers(std::min<size_t>(static_cast<size_t>(threads_ - 1), estimates.size() - 1));
         if (mine) Ended(i, task(i, true));
-        WaitFor(i);
+        HelpUntilEnded(i);
         delivered = deliver(i);
         Release(i);
     }
@@ -97,10 +97,24 @@ void WorkerPool::Ended(size_t i, uint64_t held) {
     changed_.notify_all();
 }
 
-// Waits until task i, which has started, has ended.
-void WorkerPool::WaitFor(size_t i) {
+// Until task i, which has started, has ended, the calling thread does not sit idle: it
+// runs the next tasks that fit, out of turn, as a worker would (with N threads in all, N
+// tasks run at once).
+void WorkerPool::HelpUntilEnded(size_t i) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this, i] { return ended_[i]; });
+    for (;;) {
+        if (ended_[i]) return;
+        if (!stop_ && next_ < ended_.size() && Fits(next_)) {
+            const size_t j = next_++;
+            in_use_ += (*estimates_)[j];
+            lock.unlock();
+            changed_.notify_all();
+            Ended(j, (*task_)(j, false));
+            lock.lock();
+            continue;
+        }
+        changed_.wait(lock, [this, i] { return ended_[i] || (!stop_ && next_ < ended_.size() && Fits(next_)); });
+    }
 }
 
 // The result of task i has been delivered: what it held is free.

@@ -29,7 +29,8 @@ public:
     // Runs one task per entry of `estimates` (what the task may use while it runs). A task
     // starts when every earlier one has started and its estimate fits the budget beside
     // what is in use; one larger than the budget starts when nothing else is. The calling
-    // thread runs each task that no worker has taken when its turn comes. Returns false
+    // thread runs each task that no worker has taken when its turn comes, and while it
+    // waits for a task's result it runs later tasks itself. Returns false
     // when a delivery stopped the run; every task started has ended when Run returns.
     bool Run(const std::vector<uint64_t>& estimates, const Task& task, const Deliver& deliver);
 
@@ -40,7 +41,7 @@ private:
     bool Fits(size_t i) const;
     bool TakeInTurn(size_t i);
     void Ended(size_t i, uint64_t held);
-    void WaitFor(size_t i);
+    void HelpUntilEnded(size_t i);
     void Release(size_t i);
 
     const int threads_;

@@ -25,6 +25,7 @@ public:
     bool AskYesNo(const char* caption, const char* text) override;
     void Inform(const char* caption, const char* text) override;
     bool WantsPacing() const override { return false; }
+    uint32_t RebuildChunk() const override { return 64 * 1024; }
 
     // Asks a question of the program itself (not of the engine), with the same rules.
     bool Confirm(const std::string& question);

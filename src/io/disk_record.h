@@ -12,7 +12,10 @@
 namespace os {
 
 struct DiskEvent {
-    enum Kind { kCreate, kWrite, kTruncate, kSyncFile, kSetTime, kRename, kDelete, kMakeFolder, kRemoveFolder, kSyncFolder };
+    enum Kind {
+        kCreate, kWrite, kTruncate, kSyncFile, kSetTime, kRename, kDelete, kMakeFolder, kRemoveFolder, kSyncFolder,
+        kSyncAll,  // everything of the file system made durable
+    };
     Kind kind = kCreate;
     std::string path;           // below the confinement folder, "/" between names ("" for itself)
     std::string to;             // kRename: the new path

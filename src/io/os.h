@@ -49,6 +49,9 @@ int64_t SeekFile(FileHandle h, int64_t distance, SeekOrigin origin);
 int64_t FileSize(FileHandle h);
 // Forces written data to the disk. True on success.
 bool SyncFile(FileHandle h);
+// Starts writing the file's data to the disk without waiting for it (Linux), so that a
+// later sync has less to wait for. Nothing where the system has no such call.
+void StartWriteback(FileHandle h);
 
 // Last-write time of an open file as an MS-DOS stamp in local time (date << 16 | time).
 // False (and *stamp 0) when the time cannot be read or expressed (before 1980, after 2107).
@@ -173,15 +176,21 @@ public:
     FileHandle OpenFile(const char* name);
     // Deletes the file `name` (never what a link points to). False when it is not there.
     bool DeleteFile(const char* name);
+    // Makes everything written on the folder's file system durable in one wait (Linux:
+    // syncfs), the files in this folder included. False where the system has no such call,
+    // or it fails: the caller then syncs each file.
+    bool SyncFileSystem();
     // Puts the file `name`, open as `file`, in the place of `destination` (a path inside
     // the innermost confinement), when `name` still is that file with a single name and
     // `destination` still is as `expected` (!exists: nothing there; else the same unchanged
     // file, not read-only). The file takes the owner, group and permission bits of the
-    // file it replaces and reaches the disk before the one rename that puts it in place.
-    // Closes `file` either way. Anything but kMoved moves nothing; kNotHeldFile says that
-    // `name` is no longer the held file (someone replaced it).
+    // file it replaces and, unless `synced` says it is durable already, reaches the disk
+    // before the one rename that puts it in place. Closes `file` either way. Anything but
+    // kMoved moves nothing; kNotHeldFile says that `name` is no longer the held file
+    // (someone replaced it).
     enum MoveResult { kMoved, kNotHeldFile, kNotMoved };
-    MoveResult MoveInto(const char* name, FileHandle file, const char* destination, const FileState& expected);
+    MoveResult MoveInto(const char* name, FileHandle file, const char* destination, const FileState& expected,
+                        bool synced);
     // Closes the folder and removes it when it is empty.
     void Remove();
 

@@ -198,6 +198,10 @@ int64_t FileSize(FileHandle h) {
     return static_cast<int64_t>(st.st_size);
 }
 
+void StartWriteback(FileHandle h) {
+    if (h != kInvalidHandle) sync_file_range(Fd(h), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool SyncFile(FileHandle h) {
     if (h == kInvalidHandle || Injected(FaultKind::kFlush) || fsync(Fd(h)) != 0) return false;
     posix::RecordHandle(DiskEvent::kSyncFile, Fd(h));

@@ -187,6 +187,9 @@ int64_t FileSize(FileHandle h) {
     return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
 }
 
+// Windows writes behind by itself; there is nothing to start.
+void StartWriteback(FileHandle) {}
+
 bool SyncFile(FileHandle h) {
     return h != kInvalidHandle && !Injected(FaultKind::kFlush) && FlushFileBuffers(H(h)) != 0;
 }

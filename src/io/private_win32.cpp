@@ -205,8 +205,11 @@ bool PrivateFolder::DeleteFile(const char* name) {
 
 // The move itself goes by name: the held file is closed just before it (a file held
 // without delete sharing cannot be moved), in a folder that only this user can change.
+// Windows has no one call for a whole volume that a user may make: each file is flushed.
+bool PrivateFolder::SyncFileSystem() { return false; }
+
 PrivateFolder::MoveResult PrivateFolder::MoveInto(const char* name, FileHandle file, const char* destination,
-                                                  const FileState& expected) {
+                                                  const FileState& expected, bool synced) {
     if (state_ == nullptr || file == kInvalidHandle || Injected(FaultKind::kMove) || Refused(destination)) {
         CloseFile(file);
         return kNotMoved;
@@ -215,7 +218,7 @@ PrivateFolder::MoveResult PrivateFolder::MoveInto(const char* name, FileHandle f
     FileState held, named, there;
     const bool known = GetFileState(file, &held) && LookAt(from.c_str(), &named);
     const bool same = known && named.exists && named.volume == held.volume && named.file == held.file && held.links == 1;
-    const bool flushed = same && FlushFileBuffers(H(file));
+    const bool flushed = same && (synced || FlushFileBuffers(H(file)));
     CloseFile(file);
     if (known && !same) return kNotHeldFile;
     if (!flushed || !LookAt(destination, &there) || !AsExpected(there, expected)) return kNotMoved;

@@ -272,10 +272,15 @@ void TCVLFStream::DropReadAhead() {
     file_pos_ = position;
 }
 
-// Precondition: nothing buffered, so the system's pointer is the stream position.
-bool TCVLFStream::FillReadAhead() {
+// Precondition: nothing buffered, so the system's pointer is the stream position. Reads
+// a whole buffer, or after a seek only `wanted` bytes rounded up to whole pages.
+bool TCVLFStream::FillReadAhead(uint32_t wanted) {
+    constexpr uint32_t kPage = 4096;
+    uint32_t length = buffer_size_;
+    if (after_seek_ && buffer_size_ > kPage && wanted < buffer_size_ - kPage) length = (wanted / kPage + 1) * kPage;
+    after_seek_ = false;
     uint32_t got = 0;
-    bool ok = os::ReadFile(handle_, buffer_, buffer_size_, &got);
+    bool ok = os::ReadFile(handle_, buffer_, length, &got);
     if (!ok) SetError();
     if (got == 0) return false;
     state_ = BufferState::kReadAhead;
@@ -321,7 +326,7 @@ uint8_t TCVLFStream::GetByte() {
     FlushWrites();
     if (state_ == BufferState::kReadAhead && buffer_next_ < buffer_fill_) return buffer_[buffer_next_++];
     state_ = BufferState::kEmpty;  // an exhausted read-ahead leaves the pointer at the position
-    if (!FillReadAhead()) {
+    if (!FillReadAhead(1)) {
         SetError();
         return 0;
     }
@@ -337,6 +342,7 @@ bool TCVLFStream::Seek(uint32_t position) {
             return true;
         }
         state_ = BufferState::kEmpty;
+        after_seek_ = true;
     }
     int64_t r = os::SeekFile(handle_, position, os::kFromBegin);
     if (buffer_) {
@@ -443,7 +449,7 @@ uint32_t TCVLFStream::Read(void* buf, uint32_t count) {
         file_pos_ += got;
         return done + got;
     }
-    if (!FillReadAhead()) return done;
+    if (!FillReadAhead(rest)) return done;
     uint32_t take = rest < buffer_fill_ ? rest : buffer_fill_;
     std::memcpy(out + done, buffer_, take);
     buffer_next_ = take;

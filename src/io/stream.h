@@ -112,7 +112,7 @@ private:
     bool Writable() const { return (mode_ & 3) == ModeWrite || (mode_ & 3) == ModeReadWrite; }
     bool FlushWrites();     // writes pending bytes; false (and the error flag) on failure
     void DropReadAhead();   // puts the system's file pointer back at the stream position
-    bool FillReadAhead();   // reads the next buffer; false at the end or on failure
+    bool FillReadAhead(uint32_t wanted);  // reads the next buffer; false at the end or on failure
 
     os::FileHandle handle_ = os::kInvalidHandle;
     int mode_ = 0;
@@ -123,6 +123,10 @@ private:
     uint32_t buffer_fill_ = 0;   // bytes held
     uint32_t buffer_next_ = 0;   // read-ahead: index of the next byte to deliver
     uint32_t file_pos_ = 0;      // the system's file pointer while buffering
+    // A seek outside the buffer makes the next read-ahead only as long as the read that
+    // needs it (in whole pages): the rebuild copies short pieces from all over an old
+    // file, and a full buffer per piece read the file many times over.
+    bool after_seek_ = false;
 };
 
 // Stores nothing: measures how many bytes a writer produces; reads yield zeros.
